@@ -1,0 +1,25 @@
+// What the library's subsystems share behind the public entry points.
+#pragma once
+#include <cstdint>
+
+#include "movie/movie.h"
+
+// Accounting allocator: adds size to MemUsed (raising PeakMemUsed), then takes
+// memory from the aligned allocator. Null on failure (nothing is counted then).
+void* MovieAlloc(Movie* movie, uint32_t size);
+// Same, zero-filled.
+void* MovieAllocZero(Movie* movie, uint32_t size);
+
+// The library's debug log: on only when the profile asks for it (read once).
+bool DebugLogOn();
+void LogText(const char* text);
+void LogNumber(const char* prefix, int64_t value);  // prefix, decimal value, "\r\n"
+
+// Sound: the number of tracks open in the whole process.
+extern uint32_t OpenTrackCount;
+// Runs the driver's service operation when any track is open.
+void ServiceIfTracksOpen();
+// The per-frame sound step (called by QuarvDoFrame before any video work).
+void SoundStep(Movie* movie);
+// Whether the current frame is late (called only when FrameTime != 0).
+uint32_t FrameIsLate(Movie* movie);

@@ -1,0 +1,1 @@
+// Player pieces that build natively.

@@ -1,0 +1,33 @@
+#!/bin/bash
+# Installs everything the builds and tests need on Debian 12 (run as root).
+# Idempotent: packages already present are not fetched again.
+set -euo pipefail
+
+PACKAGES=(
+  build-essential cmake ninja-build pkg-config git
+  libgtest-dev libgmock-dev googletest libbenchmark-dev
+  libpng-dev libimagequant-dev
+  clang libclang-rt-14-dev
+  g++-mingw-w64-i686 mingw-w64-tools
+  wine wine32:i386
+  xvfb xauth x11-apps xdotool imagemagick
+  python3
+)
+
+missing=()
+for p in "${PACKAGES[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$p")
+  fi
+done
+
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "setup: installing ${missing[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    dpkg --add-architecture i386
+  fi
+  apt-get update -qq
+  apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi
+echo "setup: all packages present"
