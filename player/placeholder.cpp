@@ -1,1 +1,0 @@
-// Player pieces that build natively.
