@@ -179,6 +179,10 @@ struct Movie {
     uint32_t TotalFrameBytes;
     uint32_t CallerRecord;   // 1 when the storage is the caller's
     uint32_t CallerHandle;   // 1 when the file handle is the caller's
+    // Bytes of each SoundChunk[t] that lie inside the current frame record
+    // (the chunk's own length word, cut to what the record holds; 0 without
+    // a chunk). Set by SplitFrame; the sound step never reads past it.
+    uint32_t SoundChunkSize[kMaxTracks];
 };
 
 // Storage a caller must supply with OPEN_CALLER_RECORD.

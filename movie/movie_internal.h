@@ -19,6 +19,13 @@ void LogNumber(const char* prefix, int64_t value);  // prefix, decimal value, "\
 extern uint32_t OpenTrackCount;
 // Runs the driver's service operation when any track is open.
 void ServiceIfTracksOpen();
+// Sets up sound track t (its record already allocated into Track[t]) on the
+// installed sound driver, installing the default driver when none is.
+bool SetUpTrack(Movie* movie, int t);
+// Closes every sound track of the movie (the driver's close-track, ring and
+// record freed, Track[t] = null, TimingTrack = -1) and frees the process's
+// sound scratch buffer once no track is open anywhere. QuarvClose calls it.
+void CloseTracks(Movie* movie);
 // The per-frame sound step (called by QuarvDoFrame before any video work).
 void SoundStep(Movie* movie);
 // Whether the current frame is late (called only when FrameTime != 0).
