@@ -174,7 +174,8 @@ struct Movie {
     int32_t PendingRects[4][4];
     uint32_t PauseFrame;
     // Not part of the stored layout's description, but needed to stay safe on
-    // any input: the size of the FrameTypesPtr block (5n + 4) and n itself.
+    // any input: n (the entries of FrameSizes and FrameTypes, ring frame
+    // included) and the sum of all FrameSizes.
     uint32_t TableEntries;
     uint32_t TotalFrameBytes;
     uint32_t CallerRecord;   // 1 when the storage is the caller's
@@ -183,6 +184,12 @@ struct Movie {
     // (the chunk's own length word, cut to what the record holds; 0 without
     // a chunk). Set by SplitFrame; the sound step never reads past it.
     uint32_t SoundChunkSize[kMaxTracks];
+    // The same for the palette chunk (bytes of the record from PaletteChunk
+    // on, 0 without a chunk: a palette may run on past its length byte) and
+    // the video payload (VideoData + VideoSize is the record's end; 0 when a
+    // broken chunk stopped the walk). Set by SplitFrame; readers stay inside.
+    uint32_t PaletteChunkSize;
+    uint32_t VideoSize;
 };
 
 // Storage a caller must supply with OPEN_CALLER_RECORD.
