@@ -1,0 +1,26 @@
+#include "player/settings.h"
+
+#include "movie/movie.h"
+
+PlayerSettings DefaultPlayerSettings() {
+    PlayerSettings s{};
+    s.ParentWindow = 0;
+    s.WindowX = -1;
+    s.WindowY = -1;
+    s.OpenFlags = OPEN_ALL_TRACKS;
+    s.DisplayFlags = 0;
+    s.LoopCount = 1;
+    s.FrameRate = -1;
+    s.SimulatedRate = 0;
+    s.ExtraBuffer = 0xFFFFFFFFu;
+    s.DisabledControls = 0;
+    s.StretchWidth = 0;
+    s.StretchHeight = 0;
+    s.DisplayMode = 0;
+    s.RemapOption = 0;
+    return s;
+}
+
+PlayerSettings Settings = DefaultPlayerSettings();
+
+void ResetPlayerSettings() { Settings = DefaultPlayerSettings(); }
