@@ -256,7 +256,7 @@ void ValueTrees::Emit(const std::vector<uint32_t>& tokens, BitWriter* bw) const 
         Code best = m.literal[v];
         for (int k = 0; k < 3; ++k) {
             const Code& e = m.escape_code[k];
-            if ((hits >> k & 1) && e.len != kNone && (best.len == kNone || e.len < best.len)) best = e;
+            if ((hits >> k & 1) && e.len != kNone && (best.len == kNone || e.len <= best.len)) best = e;
         }
         if (best.len == kNone)
             throw std::invalid_argument(TreeError(t, "no code for value " + std::to_string(v)));

@@ -345,11 +345,14 @@ bool Reader::Decode(uint32_t i, Frame* f) {
             if (len >= 8) {
                 const uint32_t n = U32(rec + at + 4);
                 if (n > (64u << 20)) return Fail("unpacked size too large");
+                f->sound_declared[t] = n;
+                f->sound_stream_present[t] = len > 8 && (rec[at + 8] & 1);
                 f->sound[t].assign(n, 0);
                 if (!UnpackSound(rec + at + 8, len - 8, &f->sound[t])) return false;
             }
         } else {
             f->sound[t].assign(rec + at + 4, rec + at + len);
+            f->sound_declared[t] = len - 4;
         }
         at += len;
     }

@@ -50,6 +50,8 @@ struct Frame {
     std::array<bool, 7> has_sound{};
     std::array<uint32_t, 7> sound_chunk_size{};
     std::array<std::vector<uint8_t>, 7> sound;  // unpacked (or raw) bytes
+    std::array<uint32_t, 7> sound_declared{};   // unpacked size word (raw: length - 4)
+    std::array<bool, 7> sound_stream_present{}; // packed chunks: the presence bit
     uint32_t video_offset = 0, video_size = 0;
     uint64_t video_bits_used = 0;  // bits the decoder consumed
     std::array<uint32_t, 4> runs_by_kind{};
