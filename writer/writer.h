@@ -248,4 +248,10 @@ bool ApplyPaletteChunkTo(Palette* palette, const uint8_t* chunk, size_t size);
 std::vector<uint8_t> EncodeSoundChunk(const uint8_t* pcm, size_t bytes, int bits, int channels,
                                       bool compressed);
 
+// ---------------------------------------------------------------------------
+// The demo movie: 320 x 240 at 15 frames per second, `frames` frames (225 is
+// 15 seconds), moving shapes, text, a palette animation and a 22050 Hz 16-bit
+// stereo compressed music track, all made by code.
+MovieSpec MakeDemoSpec(uint32_t frames = 225);
+
 }  // namespace qvw
