@@ -2,9 +2,16 @@
 #include "sound/sound_driver.h"
 
 #include "sound/headless/headless_driver.h"
+#include "sound/waveout/waveout_driver.h"
 
 SoundDriver SoundDriverTable = {};
 
-void InstallDefaultSoundDriver() { InstallHeadlessSoundDriver(); }
+void InstallDefaultSoundDriver() {
+#ifdef _WIN32
+    InstallWaveOutSoundDriver();
+#else
+    InstallHeadlessSoundDriver();
+#endif
+}
 
 void UninstallSoundDriver() { SoundDriverTable = SoundDriver{}; }
