@@ -2,7 +2,9 @@
 
 #include "movie/movie.h"
 
-PlayerSettings DefaultPlayerSettings() {
+namespace {
+// constexpr so that Settings is initialised statically, before any code runs.
+constexpr PlayerSettings MakeInitialSettings() {
     PlayerSettings s{};
     s.ParentWindow = 0;
     s.WindowX = -1;
@@ -20,7 +22,10 @@ PlayerSettings DefaultPlayerSettings() {
     s.RemapOption = 0;
     return s;
 }
+}  // namespace
 
-PlayerSettings Settings = DefaultPlayerSettings();
+PlayerSettings Settings = MakeInitialSettings();
 
-void ResetPlayerSettings() { Settings = DefaultPlayerSettings(); }
+PlayerSettings DefaultPlayerSettings() { return MakeInitialSettings(); }
+
+void ResetPlayerSettings() { Settings = MakeInitialSettings(); }
