@@ -2,7 +2,9 @@
 # Builds one or more configurations: native, asan, win32, fuzz (default: native win32).
 #   native -> build/native   (executables in build/native/bin)
 #   asan   -> build/asan     (AddressSanitizer + UndefinedBehaviorSanitizer)
-#   win32  -> build/win32    (build/win32/bin/quarvplay.exe)
+#   win32  -> build/win32    (build/win32/bin/quarvplay.exe, the product)
+#   win64  -> build/win64    (the same sources as 64-bit Windows programs: the
+#                             Windows tests run these where 32-bit processes cannot start)
 #   fuzz   -> build/fuzz     (clang, libFuzzer + ASan + UBSan)
 set -euo pipefail
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
@@ -17,6 +19,8 @@ for c in "${configs[@]}"; do
     asan)   cmake -S . -B build/asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DQUARVEL_SANITIZE=ON >/dev/null ;;
     win32)  cmake -S . -B build/win32 -G Ninja -DCMAKE_BUILD_TYPE=Release \
               -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-i686.cmake" >/dev/null ;;
+    win64)  cmake -S . -B build/win64 -G Ninja -DCMAKE_BUILD_TYPE=Release \
+              -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-x86_64.cmake" >/dev/null ;;
     fuzz)   CC=clang CXX=clang++ cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
               -DQUARVEL_SANITIZE=ON -DQUARVEL_FUZZ=ON >/dev/null ;;
     *) echo "build.sh: unknown configuration '$c'" >&2; exit 2 ;;

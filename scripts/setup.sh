@@ -8,8 +8,8 @@ PACKAGES=(
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   libpng-dev libimagequant-dev
   clang libclang-rt-14-dev
-  g++-mingw-w64-i686 mingw-w64-tools
-  wine wine32:i386
+  g++-mingw-w64-i686 g++-mingw-w64-x86-64-posix mingw-w64-tools
+  wine wine32:i386 wine64
   xvfb xauth x11-apps xdotool imagemagick
   python3
 )
