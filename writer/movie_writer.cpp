@@ -100,52 +100,66 @@ std::vector<uint8_t> WriteMovie(const MovieSpec& spec, WriteReport* report) {
     rep.keep_pictures = keep_pictures;
     rep.records = records;
 
-    // Pass 1: palettes and video values of every record.
+    // Pass 1: palettes and video values of every record. Should the values
+    // use up all 65536 (possible only with full blocks of noisy pictures),
+    // the pass runs again giving up the rarest pixel pair.
     std::vector<std::vector<uint8_t>> palette_chunks(records);
     std::vector<std::vector<uint32_t>> tokens(records);
-    VideoCoder video(W, H);
     ValueTrees trees;
-    Palette in_force{};
-    Palette first_palette{};
-    std::vector<uint8_t> first_picture;
     const std::vector<uint8_t> blank(size_t(W) * H, 0);
-    const uint8_t* previous = blank.data();
     const FrameSpec ring_spec;
-    for (uint32_t i = 0; i < records; ++i) {
-        const bool is_ring = i == frames;
-        const FrameSpec& fs = is_ring ? ring_spec : spec.frames[i];
-        std::vector<uint8_t>& chunk = palette_chunks[i];
-        if (is_ring) {
-            // Back to frame 0's palette, so later chunks apply as before.
-            if (in_force != first_palette) chunk = EncodePaletteChunk(in_force, first_palette);
-            in_force = first_palette;
-        } else if (!fs.raw_palette_chunk.empty()) {
-            chunk = fs.raw_palette_chunk;
-            ApplyPaletteChunkTo(&in_force, chunk.data(), chunk.size());
-        } else {
-            Palette next = fs.palette ? CodedPalette(*fs.palette) : in_force;
-            if (next != in_force || fs.force_palette_chunk) chunk = EncodePaletteChunk(in_force, next);
-            in_force = next;
-        }
-        rep.palettes.push_back(in_force);
+    auto analyse = [&](int banned_pair) {
+        rep.palettes.clear();
+        rep.pictures.clear();
+        rep.block_counts = {};
+        trees.Reset();
+        VideoCoder video(W, H);
+        Palette in_force{};
+        Palette first_palette{};
+        std::vector<uint8_t> first_picture;
+        const uint8_t* previous = blank.data();
+        for (uint32_t i = 0; i < records; ++i) {
+            const bool is_ring = i == frames;
+            const FrameSpec& fs = is_ring ? ring_spec : spec.frames[i];
+            std::vector<uint8_t>& chunk = palette_chunks[i];
+            chunk.clear();
+            tokens[i].clear();
+            if (is_ring) {
+                // Back to frame 0's palette, so later chunks apply as before.
+                if (in_force != first_palette) chunk = EncodePaletteChunk(in_force, first_palette);
+                in_force = first_palette;
+            } else if (!fs.raw_palette_chunk.empty()) {
+                chunk = fs.raw_palette_chunk;
+                ApplyPaletteChunkTo(&in_force, chunk.data(), chunk.size());
+            } else {
+                Palette next = fs.palette ? CodedPalette(*fs.palette) : in_force;
+                if (next != in_force || fs.force_palette_chunk) chunk = EncodePaletteChunk(in_force, next);
+                in_force = next;
+            }
+            rep.palettes.push_back(in_force);
 
-        const uint8_t* picture = is_ring ? first_picture.data()
-                                         : (fs.picture.empty() ? previous : fs.picture.data());
-        if (!fs.raw_video) {
-            VideoCoder::Options opt;
-            opt.threshold = is_ring ? 0 : spec.lossy_threshold;  // the ring frame restores frame 0 exactly
-            opt.overshoot = spec.overshoot_final_run;
-            video.CodeFrame(picture, fs, in_force, opt, &tokens[i], &rep.block_counts);
-            trees.Count(tokens[i]);
+            const uint8_t* picture = is_ring ? first_picture.data()
+                                             : (fs.picture.empty() ? previous : fs.picture.data());
+            if (!fs.raw_video) {
+                VideoCoder::Options opt;
+                opt.threshold = is_ring ? 0 : spec.lossy_threshold;  // the ring frame restores frame 0 exactly
+                opt.overshoot = spec.overshoot_final_run;
+                opt.banned_pair = banned_pair;
+                video.CodeFrame(picture, fs, in_force, opt, &tokens[i], &rep.block_counts);
+                trees.Count(tokens[i]);
+            }
+            if (!is_ring) previous = picture;
+            if (i == 0) {
+                first_picture = video.Shown();
+                first_palette = in_force;
+            }
+            if (rep.keep_pictures) rep.pictures.push_back(video.Shown());
+            if (spec.progress) spec.progress(0, i + 1, records);
         }
-        if (!is_ring) previous = picture;
-        if (i == 0) {
-            first_picture = video.Shown();
-            first_palette = in_force;
-        }
-        if (rep.keep_pictures) rep.pictures.push_back(video.Shown());
-        if (spec.progress) spec.progress(0, i + 1, records);
-    }
+    };
+    analyse(-1);
+    const int give_up = trees.PairToGiveUp();
+    if (give_up >= 0) analyse(give_up);
     trees.Build(spec.trees, spec.max_code_length);
     trees.FillReport(&rep);
     BitWriter tree_bits;

@@ -28,17 +28,26 @@ Palette CodedPalette(const Palette& p) {
 }
 
 std::vector<uint8_t> EncodePaletteChunk(const Palette& previous, const Palette& next) {
+    // Colours as words, so that the searches below compare one word.
+    uint32_t prev[256], want[256];
+    for (int i = 0; i < 256; ++i) {
+        prev[i] = uint32_t(previous[i].r) << 16 | previous[i].g << 8 | previous[i].b;
+        want[i] = uint32_t(next[i].r) << 16 | next[i].g << 8 | next[i].b;
+    }
     // keep_len[i]: entries from i on that equal the previous palette.
     // copy_len[i] / copy_src[i]: the longest run from i on that equals a run of
     // the previous palette starting elsewhere (or at i), and where it starts.
     int keep_len[257] = {0};
-    for (int i = 255; i >= 0; --i) keep_len[i] = previous[i] == next[i] ? keep_len[i + 1] + 1 : 0;
+    for (int i = 255; i >= 0; --i) keep_len[i] = prev[i] == want[i] ? keep_len[i + 1] + 1 : 0;
     int copy_len[256] = {0}, copy_src[256] = {0};
     {
         // match[s] for the current i = length of next[i..] == previous[s..].
-        std::vector<int> match(257, 0), below(257, 0);
+        uint16_t rows[2][257] = {};
+        uint16_t* match = rows[0];
+        uint16_t* below = rows[1];
         for (int i = 255; i >= 0; --i) {
-            for (int s = 255; s >= 0; --s) match[s] = previous[s] == next[i] ? below[s + 1] + 1 : 0;
+            const uint32_t w = want[i];
+            for (int s = 0; s < 256; ++s) match[s] = prev[s] == w ? static_cast<uint16_t>(below[s + 1] + 1) : 0;
             int best = 0, src = 0;
             for (int s = 0; s < 256; ++s)
                 if (match[s] > best) best = match[s], src = s;

@@ -17,10 +17,26 @@ std::string TreeError(int t, const std::string& what) {
 
 void ValueTrees::Count(const std::vector<uint32_t>& tokens) {
     for (uint32_t tok : tokens) {
-        std::vector<uint64_t>& c = counts_[TokenTree(tok)];
+        std::vector<uint32_t>& c = counts_[TokenTree(tok)];
         if (c.empty()) c.assign(size_t(65536) << 3, 0);
         c[TokenValue(tok) << 3 | TokenHits(tok)]++;
     }
+}
+
+int ValueTrees::PairToGiveUp() const {
+    std::vector<uint64_t> per_value[4];
+    for (int t = 0; t < 4; ++t) {
+        per_value[t].assign(65536, 0);
+        for (size_t key = 0; key < counts_[t].size(); ++key) per_value[t][key >> 3] += counts_[t][key];
+    }
+    // Escape leaves store 0, so 0 is no candidate for the marker.
+    int best = -1;
+    for (uint32_t v = 1; v < 65536; ++v) {
+        bool others = per_value[kMapTree][v] || per_value[kColorTree][v] || per_value[kTypeTree][v];
+        if (!others && !per_value[kFullTree][v]) return -1;  // a value is free already
+        if (!others && (best < 0 || per_value[kFullTree][v] < per_value[kFullTree][best])) best = static_cast<int>(v);
+    }
+    return best;
 }
 
 void ValueTrees::Build(const std::array<TreeOverride, 4>& overrides, int max_code_length) {
@@ -65,17 +81,29 @@ void ValueTrees::BuildOne(int t, const TreeOverride& ov, int max_code_length) {
 
     const bool explicit_escapes = ov.escape_values.has_value();
     std::array<uint16_t, 3> given{};
-    if (explicit_escapes) given = *ov.escape_values;
+    if (explicit_escapes) {
+        given = *ov.escape_values;
+    } else {
+        // Escape values must be values the tree does not code. When fewer
+        // than three are left, the last one repeats and the repeats are
+        // unusable: a repeated value only ever matches its first position.
+        std::vector<bool> in_use(65536, false);
+        for (const auto& kv : occ) in_use[kv.first >> 3] = true;
+        for (const auto& kv : ov.code_lengths)
+            if (kv.first < kEscapeKey) in_use[kv.first] = true;
+        int found = 0;
+        for (uint32_t v = 0; v < 65536 && found < 3; ++v)
+            if (!in_use[v]) given[found++] = static_cast<uint16_t>(v);
+        if (found == 0) throw std::runtime_error(TreeError(t, "every 16-bit value is in use"));
+        for (int k = found; k < 3; ++k) given[k] = given[found - 1];
+    }
     std::array<bool, 3> escape_ok{};
     for (int k = 0; k < 3; ++k) {
         escape_ok[k] = ov.use_escapes;
-        // A repeated escape value can only ever match for its first position.
         for (int j = 0; j < k; ++j)
-            if (explicit_escapes && given[j] == given[k]) escape_ok[k] = false;
+            if (given[j] == given[k]) escape_ok[k] = false;
     }
-    auto literal_ok = [&](uint32_t v) {
-        return !explicit_escapes || (v != given[0] && v != given[1] && v != given[2]);
-    };
+    auto literal_ok = [&](uint32_t v) { return v != given[0] && v != given[1] && v != given[2]; };
 
     std::vector<uint32_t> keys;  // leaf symbols: value, or kEscapeKey + k
     std::vector<uint8_t> lengths;
@@ -146,7 +174,6 @@ void ValueTrees::BuildOne(int t, const TreeOverride& ov, int max_code_length) {
         }
     }
 
-    // Escape values: given, or the lowest values that are no leaf's own.
     std::vector<bool> taken(65536, false);
     for (uint32_t key : keys)
         if (key < kEscapeKey) taken[key] = true;
@@ -155,15 +182,7 @@ void ValueTrees::BuildOne(int t, const TreeOverride& ov, int max_code_length) {
         if (from >= 65536) throw std::runtime_error(TreeError(t, "every 16-bit value is in use"));
         return from;
     };
-    if (explicit_escapes) {
-        m.escape = given;
-    } else {
-        uint32_t v = 0;
-        for (int k = 0; k < 3; ++k) {
-            v = next_free(v);
-            m.escape[k] = static_cast<uint16_t>(v++);
-        }
-    }
+    m.escape = given;
     for (uint16_t e : m.escape) taken[e] = true;
 
     std::vector<uint16_t> stored(keys.size());

@@ -48,6 +48,12 @@ public:
     void Count(const std::vector<uint32_t>& tokens);
     // Chooses the trees. Throws when the values cannot be coded.
     void Build(const std::array<TreeOverride, 4>& overrides, int max_code_length);
+    // When the counted values leave no value but 0 unused by all four trees
+    // (the interior-node marker needs one, and escape leaves take 0), the
+    // full-block pixel pair to give up: the rarest one no other tree uses.
+    // -1 when nothing needs giving up.
+    int PairToGiveUp() const;
+    void Reset() { counts_ = {}; }
 
     void WriteTreeBlock(BitWriter* bw) const;
     // Codes one frame's tokens.
@@ -74,7 +80,7 @@ private:
     void WriteMain(BitWriter* bw, const Model& m, int32_t node) const;
 
     // Counts per (value << 3 | hits), per tree.
-    std::array<std::vector<uint64_t>, 4> counts_;
+    std::array<std::vector<uint32_t>, 4> counts_;
     std::array<Model, 4> models_;
     uint16_t not_a_leaf_ = 0;
 };

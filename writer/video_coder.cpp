@@ -98,6 +98,26 @@ void VideoCoder::MakeFull(const uint8_t px[16], Coded* c) const {
         c->vals[2 * r + 1] = static_cast<uint16_t>(row[0] | row[1] << 8);  // then left half
     }
     std::memcpy(c->out, px, 16);
+    if (banned_ < 0) return;
+    for (int i = 0; i < 8; ++i) {
+        if (c->vals[i] != banned_) continue;
+        c->vals[i] = substitute_;
+        uint8_t* at = c->out + 4 * (i / 2) + (i % 2 ? 0 : 2);
+        at[0] = static_cast<uint8_t>(substitute_);
+        at[1] = static_cast<uint8_t>(substitute_ >> 8);
+    }
+}
+
+// The pair nearest to the banned one that differs in one pixel.
+void VideoCoder::ChooseSubstitute(int banned) {
+    banned_ = banned;
+    if (banned < 0) return;
+    const int lo = banned & 0xFF, hi = banned >> 8;
+    uint32_t best = UINT32_MAX;
+    for (int c = 0; c < 256; ++c) {
+        if (c != lo && dist_[lo * 256 + c] < best) best = dist_[lo * 256 + c], substitute_ = static_cast<uint16_t>(c | hi << 8);
+        if (c != hi && dist_[hi * 256 + c] < best) best = dist_[hi * 256 + c], substitute_ = static_cast<uint16_t>(lo | c << 8);
+    }
 }
 
 uint32_t VideoCoder::BestSolid(const uint8_t px[16], uint8_t* colour) {
@@ -243,7 +263,9 @@ void VideoCoder::CodeFrame(const uint8_t* picture, const FrameSpec& fs, const Pa
         throw std::invalid_argument("block_kinds must have one entry per block");
     // Colour distances are needed for lossy choices and for forced kinds
     // that cannot show a block exactly.
-    if (opt.threshold > 0 || !fs.block_kinds.empty() || !fs.runs.empty()) SetPalette(palette);
+    if (opt.threshold > 0 || !fs.block_kinds.empty() || !fs.runs.empty() || opt.banned_pair >= 0)
+        SetPalette(palette);
+    ChooseSubstitute(opt.banned_pair);
     tokens_ = tokens;
     for (RecentValues& rv : cache_) rv = RecentValues{};
     run_len_ = 0;

@@ -19,6 +19,9 @@ public:
     struct Options {
         double threshold = 0;  // lossy: mean squared RGB error per pixel allowed
         bool overshoot = true;
+        // A full-block pixel pair (low byte = left pixel) never to use: each
+        // use becomes the nearest other pair by colour.
+        int banned_pair = -1;
     };
     // Codes `picture` (width x height) and appends its tokens. `palette` is the
     // one the frame is shown with.
@@ -44,6 +47,7 @@ private:
     void MakeSolid(const uint8_t px[16], uint8_t colour, Coded* c) const;
     void MakeTwo(const uint8_t px[16], uint8_t a, uint8_t b, Coded* c) const;
     void MakeFull(const uint8_t px[16], Coded* c) const;
+    void ChooseSubstitute(int banned);
     // Best approximations by colour distance; return the squared error.
     uint32_t BestSolid(const uint8_t px[16], uint8_t* colour);
     uint32_t BestPair(const uint8_t px[16], uint8_t* a, uint8_t* b);
@@ -64,6 +68,9 @@ private:
     uint8_t run_colour_ = 0;
     uint32_t run_len_ = 0;
     std::vector<uint32_t> run_values_;
+
+    int banned_ = -1;
+    uint16_t substitute_ = 0;
 
     bool dist_ready_ = false;
     Palette dist_palette_{};
