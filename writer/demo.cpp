@@ -13,6 +13,7 @@ namespace qvw {
 namespace {
 
 constexpr int kW = 320, kH = 240, kFps = 15, kRate = 22050;
+constexpr double kPi = 3.14159265358979323846;
 
 // Palette layout.
 enum : uint8_t {
@@ -135,9 +136,9 @@ Palette BasePalette() {
         p[kBlueRamp + i] = {static_cast<uint8_t>(i * 8), static_cast<uint8_t>(i * 10), v};
     }
     for (int i = 0; i < 64; ++i) {  // a colour wheel
-        double a = i * 2 * M_PI / 64;
+        double a = i * 2 * kPi / 64;
         auto c = [&](double ph) { return static_cast<uint8_t>(127.5 + 127.5 * std::sin(a + ph)); };
-        p[kCycle + i] = {c(0), c(2 * M_PI / 3), c(4 * M_PI / 3)};
+        p[kCycle + i] = {c(0), c(2 * kPi / 3), c(4 * kPi / 3)};
     }
     for (int i = 0; i < 64; ++i)  // sky: deep blue to pale near the horizon
         p[kSky + i] = {static_cast<uint8_t>(20 + i * 2), static_cast<uint8_t>(40 + i * 2), static_cast<uint8_t>(120 + i)};
@@ -148,7 +149,7 @@ Palette BasePalette() {
 Palette FramePalette(const Palette& base, uint32_t f) {
     Palette p = base;
     for (int i = 0; i < 64; ++i) p[kCycle + i] = base[kCycle + (i + f) % 64];
-    double pulse = 0.6 + 0.4 * std::sin(f * 2 * M_PI / 30);
+    double pulse = 0.6 + 0.4 * std::sin(f * 2 * kPi / 30);
     for (int i = 0; i < 16; ++i) {
         double k = pulse * (0.4 + 0.6 * i / 15.0);
         p[kGlow + i] = {static_cast<uint8_t>(255 * k), static_cast<uint8_t>(200 * k), static_cast<uint8_t>(60 * k)};
@@ -221,8 +222,8 @@ std::vector<uint8_t> Music(double seconds) {
         const size_t e = static_cast<size_t>(t / eighth), b = static_cast<size_t>(t / (2 * eighth));
         const double te = t - e * eighth, tb = t - b * 2 * eighth;
         const double fm = freq(melody[e % 16]), fb = freq(bass[b % 8]);
-        const double m = std::exp(-6 * te) * (std::sin(2 * M_PI * fm * te) + 0.3 * std::sin(4 * M_PI * fm * te));
-        const double s = std::exp(-3 * tb) * std::sin(2 * M_PI * fb * tb);
+        const double m = std::exp(-6 * te) * (std::sin(2 * kPi * fm * te) + 0.3 * std::sin(4 * kPi * fm * te));
+        const double s = std::exp(-3 * tb) * std::sin(2 * kPi * fb * tb);
         const double left = 7000 * s + 2500 * m, right = 2500 * s + 7000 * m;
         const int16_t l = static_cast<int16_t>(std::lround(left)), r = static_cast<int16_t>(std::lround(right));
         out[4 * i + 0] = static_cast<uint8_t>(l);
