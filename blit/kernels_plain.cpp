@@ -175,46 +175,54 @@ DECL_SELECT8_FN(Mask8_plain) {
     }
 }
 
-// Nearest palette colour to the midpoint of every pair. The candidates are
-// walked in order of red (then index); a candidate whose red distance alone
-// reaches the best distance cannot win, and once red has passed the target no
-// later one can either, which cuts most searches short. Only a strictly
-// smaller distance replaces the best, so ties go to the earlier candidate.
+// Nearest palette colour to the midpoint of every pair, ties going to the
+// candidate that comes first in order of red, then index. That is the
+// smallest (distance, position in red order), so the search may start where
+// the reds are nearest the target and work outwards:
+// - upwards (red >= target, positions rising), a candidate must be strictly
+//   nearer to win, and once the red distance alone reaches the best no later
+//   one can;
+// - then downwards (positions falling), an equally near candidate also wins,
+//   being earlier, and the walk ends once the red distance alone exceeds it.
 DECL_BUILD_SMOOTH8_FN(BuildSmooth8_plain) {
     uint16_t keys[256];
     for (int i = 0; i < 256; ++i) keys[i] = static_cast<uint16_t>(palette[3 * i] * 256 + i);
     std::sort(keys, keys + 256);
-    int sortedRed[256], sortedGreen[256], sortedBlue[256];
-    uint8_t sortedIndex[256];
+    int red[256], green[256], blue[256];
+    uint8_t index[256];
+    int firstAtLeast[257];  // first position whose red is >= r
     for (int k = 0; k < 256; ++k) {
         const int i = keys[k] & 0xFF;
-        sortedIndex[k] = static_cast<uint8_t>(i);
-        sortedRed[k] = palette[3 * i];
-        sortedGreen[k] = palette[3 * i + 1];
-        sortedBlue[k] = palette[3 * i + 2];
+        index[k] = static_cast<uint8_t>(i);
+        red[k] = palette[3 * i];
+        green[k] = palette[3 * i + 1];
+        blue[k] = palette[3 * i + 2];
+    }
+    for (int r = 0, k = 0; r <= 256; ++r) {
+        while (k < 256 && red[k] < r) ++k;
+        firstAtLeast[r] = k;
     }
     for (int i = 0; i < 255; ++i) {
         const uint8_t* a = palette + 3 * i;
         for (int j = i + 1; j < 256; ++j) {
             const uint8_t* b = palette + 3 * j;
             const int R = (a[0] + b[0]) / 2, G = (a[1] + b[1]) / 2, B = (a[2] + b[2]) / 2;
-            int best = 0x40000;
-            uint8_t chosen = 0;
-            for (int k = 0; k < 256; ++k) {
-                const int dr = R - sortedRed[k];
-                const int dr2 = dr * dr;
-                if (dr2 < best) {
-                    const int dg = G - sortedGreen[k], db = B - sortedBlue[k];
-                    const int d = dr2 + dg * dg + db * db;
-                    if (d < best) {
-                        best = d;
-                        chosen = sortedIndex[k];
-                    }
-                } else if (sortedRed[k] >= R) {
-                    break;
-                }
+            int best = 0x40000, chosen = 0;
+            for (int k = firstAtLeast[R]; k < 256; ++k) {
+                const int dr = red[k] - R, dr2 = dr * dr;
+                if (dr2 >= best) break;
+                const int dg = G - green[k], db = B - blue[k];
+                const int d = dr2 + dg * dg + db * db;
+                if (d < best) best = d, chosen = k;
             }
-            smoothTable[i * 256 + j] = chosen;
+            for (int k = firstAtLeast[R] - 1; k >= 0; --k) {
+                const int dr = R - red[k], dr2 = dr * dr;
+                if (dr2 > best) break;
+                const int dg = G - green[k], db = B - blue[k];
+                const int d = dr2 + dg * dg + db * db;
+                if (d <= best) best = d, chosen = k;
+            }
+            smoothTable[i * 256 + j] = index[chosen];
         }
     }
     for (int i = 0; i < 256; ++i) {
