@@ -211,6 +211,15 @@ void QuarvSummary(Movie* movie, PlaybackSummary* summary);
 // Services the sound output when any sound track is open in the process.
 void QuarvSoundService();
 
+// --- Sound output -------------------------------------------------------------
+// Installs the DirectSound sound driver (before any track opens). directSound:
+// an IDirectSound object the caller already has, or null to let the driver
+// create its own. False when DirectSound is missing or another driver is
+// already installed.
+bool QuarvUseDirectSound(void* directSound);
+// The window (HWND) DirectSound cooperates with.
+void QuarvSoundSetWindow(void* window);
+
 // --- Decoding and targets ---------------------------------------------------
 uint32_t QuarvDoFrame(Movie* movie);
 void QuarvToBuffer(Movie* movie, int32_t left, int32_t top, int32_t pitch, uint32_t bufferHeight,
