@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "common/cpu.h"
+#include "movie/movie.h"
 #include "player/cmdline.h"
 #include "player/message_box.h"
 #include "player/message_text.h"
@@ -76,6 +77,7 @@ void SendBanner(HWND parent) {
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int) {
     UsageHook = ShowUsage;
+    UseDirectSoundHook = [] { return QuarvUseDirectSound(nullptr); };
     ArrowCursor = LoadCursorA(nullptr, MAKEINTRESOURCEA(32512));  // IDC_ARROW
     AppInstance = instance;
 
