@@ -11,10 +11,6 @@ enum TreeIndex { kMapTree = 0, kColorTree = 1, kFullTree = 2, kTypeTree = 3 };
 
 // Size of the fixed part of DecodeTables; QuarvOpen adds the four tree sizes.
 uint32_t DecodeTablesFixedSize();
-// The whole block for the header's four tree sizes, each capped at what the
-// largest possible tree needs (so a hostile header cannot make the sum wrap).
-// Never more than the fixed part plus the four sizes; allocate this much.
-uint32_t DecodeTablesSize(const uint32_t treeSizes[4]);
 
 // work: 4096 bytes of scratch, then the tree block from byte 4096 on;
 // workSize: the whole buffer's size (at least 8192, reaching past the tree

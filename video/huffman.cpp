@@ -134,6 +134,54 @@ void BuildLookup(DecodeTables* tables, int tree, uint32_t arrayOffset, const uin
     }
 }
 
+// Depth of the subtree under `loc`, counted up to `limit`.
+uint32_t SubtreeDepth(const uint32_t* nodes, uint32_t count, uint32_t loc, uint32_t limit) {
+    struct Item {
+        uint32_t loc, depth;
+    };
+    Item stack[kSubLookupBits + 2];
+    uint32_t sp = 0, deepest = 0;
+    stack[sp++] = {loc, 0};
+    while (sp) {
+        const Item it = stack[--sp];
+        if (it.depth > deepest) deepest = it.depth;
+        if (it.depth == limit || !IsInteriorFirstForm(nodes[it.loc])) continue;
+        const uint32_t right = it.loc + (nodes[it.loc] >> 16) * 2;
+        if (right < count) stack[sp++] = {right, it.depth + 1};
+        if (it.loc + 1 < count) stack[sp++] = {it.loc + 1, it.depth + 1};
+    }
+    return deepest;
+}
+
+// Gives first-level entries that end on an interior node a table for the
+// next bits, while the tree's share of the pool lasts.
+void BuildSubLookups(DecodeTables* tables, int tree, uint32_t arrayOffset, const uint32_t* nodes, uint32_t count,
+                     uint32_t* poolUsed, uint32_t poolEnd) {
+    const uint32_t B = kLookupBits[tree];
+    uint32_t* lookup = tables->Lookup(tree);
+    for (uint32_t i = 0; i < (1u << B); ++i) {
+        const uint32_t e = lookup[i];
+        if ((e & 0xFF) != B) continue;
+        const uint32_t loc = ((e >> 8) - arrayOffset) / 4;
+        if (!IsInteriorFirstForm(nodes[loc])) continue;
+        const uint32_t k = SubtreeDepth(nodes, count, loc, kSubLookupBits);
+        if (k == 0 || *poolUsed + (1u << k) > poolEnd) continue;
+        uint32_t* sub = tables->SubLookup + *poolUsed;
+        for (uint32_t j = 0; j < (1u << k); ++j) {
+            uint32_t at = loc, bits = 0;
+            while (bits < k && IsInteriorFirstForm(nodes[at])) {
+                const uint32_t next = (j >> bits) & 1 ? at + (nodes[at] >> 16) * 2 : at + 1;
+                ++bits;
+                if (next >= count) break;
+                at = next;
+            }
+            sub[j] = (arrayOffset + at * 4) << 8 | bits;
+        }
+        lookup[i] = *poolUsed << 8 | kSubTableFlag | k;
+        *poolUsed += 1u << k;
+    }
+}
+
 uint32_t TreeRoom(uint32_t sizeBytes) {
     uint32_t room = sizeBytes / 4;
     return room < kMaxTreeRoom ? room : kMaxTreeRoom;
@@ -160,12 +208,6 @@ void SetAbsent(DecodeTables* tables, int tree) {
 
 uint32_t DecodeTablesFixedSize() { return static_cast<uint32_t>(sizeof(DecodeTables)); }
 
-uint32_t DecodeTablesSize(const uint32_t treeSizes[4]) {
-    uint32_t total = DecodeTablesFixedSize();
-    for (int t = 0; t < 4; ++t) total += 4 * TreeRoom(treeSizes[t]);
-    return total;
-}
-
 void BuildDecodeTables(uint8_t* work, uint32_t workSize, DecodeTables* tables, const uint32_t treeSizes[4]) {
     if (!tables) return;
     FieldReader r;
@@ -180,6 +222,9 @@ void BuildDecodeTables(uint8_t* work, uint32_t workSize, DecodeTables* tables, c
 
     uint32_t counts[4] = {0, 0, 0, 0};
     uint32_t arrayOffset = kNodeArraysOffset;
+    // Each tree's share of the second-level pool.
+    static constexpr uint32_t kPoolEnd[4] = {4096, 8192, 14336, kSubLookupEntries};
+    uint32_t poolUsed = 0;
     for (int tree = 0; tree < 4; ++tree) {
         const uint32_t room = TreeRoom(treeSizes ? treeSizes[tree] : 0);
         uint32_t* nodes = tables->NodeAt(arrayOffset);
@@ -218,6 +263,7 @@ void BuildDecodeTables(uint8_t* work, uint32_t workSize, DecodeTables* tables, c
         else rec.Cache[2] = mt.escapeLeaf[1] >= 0 ? spare + 4 : spare + 8;
 
         BuildLookup(tables, tree, thisOffset, nodes, mt.count);
+        BuildSubLookups(tables, tree, thisOffset, nodes, mt.count, &poolUsed, kPoolEnd[tree]);
     }
 
     // NotALeaf: the lowest value that no leaf of any present tree stores.

@@ -5,7 +5,10 @@
 // holds (distance to its right child in bytes) / 8 in the high half and
 // NotALeaf in the low half, so one 32-bit load tells the kind and the value.
 // A first-level lookup table per tree maps the next 12 bits (10 for the type
-// tree) to a node location x 256 + the bits that reach it.
+// tree) to a node location x 256 + the bits that reach it. Where those bits
+// end inside the tree, the entry can instead name a second-level table (flag
+// 0x80, its width in the low bits) for the bits after them, so that long
+// codes rarely need the bit-by-bit walk.
 //
 // Three recent values per tree live in the nodes themselves: an escape leaf
 // is the node of its cache position, so decoding it yields the cached value
@@ -21,6 +24,10 @@ constexpr uint32_t kLookupBits[4] = {12, 12, 12, 10};
 // A main tree holds at most 65536 leaves: 131071 nodes, plus three spares.
 constexpr uint32_t kMaxTreeNodes = 131071;
 constexpr uint32_t kMaxTreeRoom = kMaxTreeNodes + 3;
+// Second-level tables: at most 8 bits wide, from a pool shared by the trees.
+constexpr uint32_t kSubLookupBits = 8;
+constexpr uint32_t kSubLookupEntries = 16384;
+constexpr uint32_t kSubTableFlag = 0x80;
 
 struct TreeRecord {
     uint32_t Reset;     // written into the three cache positions at frame start
@@ -43,6 +50,7 @@ struct DecodeTables {
     uint32_t Present[4];
     uint32_t AbsentLeaf[4];
     uint32_t Unused;
+    uint32_t SubLookup[kSubLookupEntries];
     // The node arrays follow (see Nodes()).
 
     uint8_t* Base() { return reinterpret_cast<uint8_t*>(this); }
@@ -71,6 +79,7 @@ void ResetRecentValues(DecodeTables* tables);
 // One tree's view for decoding a frame.
 struct TreeCursor {
     const uint32_t* lookup;
+    const uint32_t* sub;
     uint32_t* cache0;
     uint32_t* cache1;
     uint32_t* cache2;
@@ -86,6 +95,7 @@ public:
         for (int t = 0; t < 4; ++t) {
             TreeCursor& c = trees_[t];
             c.lookup = tables->Lookup(t);
+            c.sub = tables->SubLookup;
             c.cache0 = tables->NodeAt(tables->Records[t].Cache[0]);
             c.cache1 = tables->NodeAt(tables->Records[t].Cache[1]);
             c.cache2 = tables->NodeAt(tables->Records[t].Cache[2]);
@@ -118,6 +128,12 @@ public:
         TreeCursor& t = trees_[Tree];
         r_->Refill(B);
         uint32_t e = t.lookup[r_->Peek() & ((1u << B) - 1)];
+        if (e & kSubTableFlag) {
+            r_->Skip(B);
+            const uint32_t k = e & 0xF;
+            r_->Refill(k);
+            e = t.sub[(e >> 8) + (r_->Peek() & ((1u << k) - 1))];
+        }
         r_->Skip(e & 0xFF);
         uint32_t loc = e >> 8;
         uint32_t node = Load(loc);

@@ -99,6 +99,35 @@ TEST(Huffman, ThirtyTwoBitCodeAtEveryAlignment) {
     }
 }
 
+TEST(Huffman, ManyLongCodesOutlastTheSecondLevelTables) {
+    // 2^13 leaves of 13 bits: every first-level entry of each tree ends one
+    // bit short, more than the second-level tables have room for, so some
+    // codes finish through the walk. Code length mixes: 14-bit codes too.
+    Fixture4 f;
+    for (int tree : {kMapTree, kColorTree}) {
+        CodeList codes = BalancedCodes(Range(0, 8192));
+        // Split the last leaf into two 14-bit ones.
+        const uint32_t last = codes.back().first;
+        const std::string c = codes.back().second;
+        codes.back() = {last, c + "0"};
+        codes.push_back({0x9000u + static_cast<uint32_t>(tree), c + "1"});
+        f.trees[tree].leaves = codes;
+    }
+    Tables tables = Tables::Build(f.trees);
+    for (int tree : {kMapTree, kColorTree}) {
+        std::mt19937 rng(tree);
+        BitWriter w;
+        std::vector<std::pair<uint32_t, uint64_t>> expected;
+        for (int i = 0; i < 3000; ++i) {
+            const auto& leaf = f.trees[tree].leaves[i < 2 ? f.trees[tree].leaves.size() - 1 - i : rng() % 8193];
+            w.Code(leaf.second);
+            expected.push_back({leaf.first, w.Bits()});
+        }
+        EXPECT_EQ(DecodeAll<BitReader32>(tables, tree, w.Bytes(), expected.size()), expected);
+        EXPECT_EQ(DecodeAll<BitReader64>(tables, tree, w.Bytes(), expected.size()), expected);
+    }
+}
+
 TEST(Huffman, RootLeafCostsNoBitsAndStillEntersTheCache) {
     Fixture4 f;
     f.trees[kTypeTree] = Single(0x0503);
