@@ -1,0 +1,176 @@
+// Frame decoding speed: frames per second and pixels per second for the
+// 320 x 240 demo movie, a 640 x 480 movie of mostly full blocks and a
+// 640 x 480 mixture, through the plain and the wide bit reader, into 8-bit
+// and 16-bit buffers. Movies are made by the writer library when the
+// benchmark starts; only DecodeFrame is timed.
+#include <benchmark/benchmark.h>
+
+#include <cmath>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <vector>
+
+#include "common/cpu.h"
+#include "movie/movie.h"
+#include "video/frame_target.h"
+#include "video/huffman.h"
+#include "writer/writer.h"
+
+namespace {
+
+uint32_t U32(const uint8_t* p) { return p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24; }
+
+struct Prepared {
+    uint32_t width = 0, height = 0;
+    std::vector<uint8_t> file;
+    std::vector<uint8_t> tables;
+    std::vector<std::pair<const uint8_t*, uint32_t>> videos;  // per frame
+    std::array<uint64_t, 4> blockCounts{};
+};
+
+// Content generators: a picture per frame (palette indices).
+using Painter = std::vector<uint8_t> (*)(uint32_t w, uint32_t h, uint32_t f);
+
+// Detailed texture that scrolls every frame: almost every block needs three
+// or more colours. Colours stay near their neighbours, as in real pictures.
+std::vector<uint8_t> Texture(uint32_t w, uint32_t h, uint32_t f) {
+    std::vector<uint8_t> p(w * h);
+    uint32_t seed = 12345 + f;
+    for (uint32_t y = 0; y < h; ++y)
+        for (uint32_t x = 0; x < w; ++x) {
+            seed = seed * 1103515245 + 12345;
+            const double v = 40 * std::sin((x + 3 * f) * 0.05) + 40 * std::cos((y + 2 * f) * 0.07);
+            p[y * w + x] = static_cast<uint8_t>(128 + static_cast<int>(v) + static_cast<int>(seed >> 29));
+        }
+    return p;
+}
+
+// A still background with moving solid shapes, two-colour text-like marks and
+// a textured window: all four block kinds.
+std::vector<uint8_t> Mixed(uint32_t w, uint32_t h, uint32_t f) {
+    std::vector<uint8_t> p(w * h);
+    for (uint32_t y = 0; y < h; ++y)
+        for (uint32_t x = 0; x < w; ++x) p[y * w + x] = static_cast<uint8_t>(((x / 32) ^ (y / 32)) & 1 ? 20 : 21);
+    for (int s = 0; s < 6; ++s) {  // moving boxes
+        const uint32_t bx = (37 * s + 5 * f) % (w - 80), by = (53 * s + 3 * f) % (h - 60);
+        for (uint32_t y = by; y < by + 60; ++y)
+            for (uint32_t x = bx; x < bx + 80; ++x) p[y * w + x] = static_cast<uint8_t>(40 + s);
+    }
+    for (uint32_t y = 300; y < 340; ++y)  // scrolling stripes of text
+        for (uint32_t x = 0; x < w; ++x) p[y * w + x] = ((x + 7 * f) * 7 / 5 + y * 3) % 11 < 4 ? 1 : 15;
+    for (uint32_t y = 360; y < 460; ++y)  // a window of changing texture
+        for (uint32_t x = 200; x < 440; ++x)
+            p[y * w + x] = static_cast<uint8_t>(100 + ((x * 13 + y * 7 + f * 29) % 23) + ((x ^ y) & 3));
+    return p;
+}
+
+qvw::Palette Greys() {
+    qvw::Palette pal;
+    for (int i = 0; i < 256; ++i) pal[i] = {static_cast<uint8_t>(i), static_cast<uint8_t>(255 - i), static_cast<uint8_t>(i / 2)};
+    return pal;
+}
+
+Prepared Prepare(const qvw::MovieSpec& spec) {
+    Prepared p;
+    p.width = spec.width;
+    p.height = spec.height;
+    qvw::WriteReport report;
+    p.file = qvw::WriteMovie(spec, &report);
+    p.blockCounts = report.block_counts;
+    const uint8_t* h = p.file.data();
+    uint32_t sizes[4] = {U32(h + 56), U32(h + 60), U32(h + 64), U32(h + 68)};
+    uint64_t total = DecodeTablesFixedSize();
+    for (uint32_t s : sizes) total += s;
+    p.tables.assign(total, 0);
+    std::vector<uint8_t> work(std::max<size_t>(8192, (4096 + report.tree_block_size + 3) & ~size_t{3}), 0);
+    std::memcpy(work.data() + 4096, h + report.tree_block_offset, report.tree_block_size);
+    BuildDecodeTables(work.data(), static_cast<uint32_t>(work.size()), reinterpret_cast<DecodeTables*>(p.tables.data()),
+                      sizes);
+    uint64_t at = report.first_record_offset;
+    for (uint32_t i = 0; i < spec.frames.size(); ++i) {
+        const uint32_t v = report.video_offsets[i];
+        p.videos.push_back({h + at + v, report.frame_sizes[i] - v});
+        at += report.frame_sizes[i];
+    }
+    return p;
+}
+
+qvw::MovieSpec Generated(uint32_t w, uint32_t h, uint32_t frames, Painter paint) {
+    qvw::MovieSpec spec;
+    spec.width = w;
+    spec.height = h;
+    for (uint32_t f = 0; f < frames; ++f) {
+        qvw::FrameSpec fs;
+        fs.picture = paint(w, h, f);
+        if (f == 0) fs.palette = Greys();
+        spec.frames.push_back(std::move(fs));
+    }
+    return spec;
+}
+
+enum Content { kDemo, kFull, kMix };
+
+const Prepared& Load(Content c) {
+    static std::map<Content, std::unique_ptr<Prepared>> cache;
+    auto& slot = cache[c];
+    if (!slot) {
+        qvw::MovieSpec spec;
+        if (c == kDemo) {
+            spec = qvw::MakeDemoSpec(150);
+            spec.tracks[0].reset();  // only the picture is timed
+        } else {
+            spec = Generated(640, 480, 30, c == kFull ? Texture : Mixed);
+        }
+        slot = std::make_unique<Prepared>(Prepare(spec));
+    }
+    return *slot;
+}
+
+void Decode(benchmark::State& state, Content c, uint32_t mmxLevel, uint32_t flags) {
+    const Prepared& p = Load(c);
+    const uint32_t bpp = flags ? 2 : 1;
+    std::vector<uint8_t> pixels(static_cast<size_t>(p.width) * bpp * p.height);
+    Movie* m = new Movie();
+    m->Header.Width = p.width;
+    m->Header.Height = p.height;
+    QuarvToBuffer(m, 0, 0, static_cast<int32_t>(p.width * bpp), p.height, pixels.data(), flags);
+    std::vector<uint8_t> tables = p.tables;  // the caches are written while decoding
+    auto* t = reinterpret_cast<DecodeTables*>(tables.data());
+    uint16_t colors[256];
+    for (int i = 0; i < 256; ++i) colors[i] = static_cast<uint16_t>(i * 0x0101);
+    const uint32_t saved = MmxLevel;
+    MmxLevel = mmxLevel;
+    size_t frame = 0;
+    for (auto _ : state) {
+        const auto& v = p.videos[frame];
+        DecodeFrame(v.first, v.second, t, m->FrameTarget, colors);
+        benchmark::ClobberMemory();
+        if (++frame == p.videos.size()) frame = 0;
+    }
+    MmxLevel = saved;
+    state.SetItemsProcessed(state.iterations());
+    state.counters["Mpixels/s"] = benchmark::Counter(static_cast<double>(state.iterations()) * p.width * p.height / 1e6,
+                                                     benchmark::Counter::kIsRate);
+    uint64_t blocks = 0;
+    for (uint64_t n : p.blockCounts) blocks += n;
+    if (blocks) {
+        state.counters["full%"] = 100.0 * p.blockCounts[1] / blocks;
+        state.counters["skip%"] = 100.0 * p.blockCounts[2] / blocks;
+    }
+    QuarvToBuffer(m, 0, 0, 0, 0, nullptr, 0);
+    delete m;
+}
+
+}  // namespace
+
+BENCHMARK_CAPTURE(Decode, demo320_plain_8bit, kDemo, 1, 0);
+BENCHMARK_CAPTURE(Decode, demo320_wide_8bit, kDemo, 2, 0);
+BENCHMARK_CAPTURE(Decode, demo320_wide_565, kDemo, 2, 0xC0000000u);
+BENCHMARK_CAPTURE(Decode, full640_plain_8bit, kFull, 1, 0);
+BENCHMARK_CAPTURE(Decode, full640_wide_8bit, kFull, 2, 0);
+BENCHMARK_CAPTURE(Decode, full640_wide_565, kFull, 2, 0xC0000000u);
+BENCHMARK_CAPTURE(Decode, mixed640_plain_8bit, kMix, 1, 0);
+BENCHMARK_CAPTURE(Decode, mixed640_wide_8bit, kMix, 2, 0);
+
+BENCHMARK_MAIN();
