@@ -33,12 +33,9 @@ TEST(FrameDecode, TwoColorMasksPickTheHighColourPerBit) {
             }
         EXPECT_EQ(rig.At(8, 0), 0xEE);  // past the movie's width
     }
-}
-
-TEST(FrameDecode, TwoColorMaskRowsAndColumns) {
+    // Bits 4r..4r+3 are row r, bit 0 of each nibble the leftmost pixel.
     Rig rig(4, 4);
     rig.Bind(0, 0, 4, 4, 0);
-    // Bits 4r..4r+3 are row r, bit 0 of each nibble the leftmost pixel.
     rig.Play(Script().Run(kTwoColorRun, 1).TwoColor(0x0201, 0x8421));
     for (uint32_t y = 0; y < 4; ++y)
         for (uint32_t x = 0; x < 4; ++x) EXPECT_EQ(rig.At(x, y), x == y ? 2 : 1) << x << "," << y;
@@ -323,4 +320,22 @@ TEST(FrameDecode, MovieWithoutBlocksDecodesNothing) {
     rig.Bind(0, 0, 4, 3, 0);
     rig.Play(Script().Run(kSolidRun, 59, 1));
     for (uint8_t b : rig.buffer) EXPECT_EQ(b, 0xEE);
+}
+
+TEST(FrameDecode, ProbesTheProcessorOnFirstUse) {
+    Rig rig(4, 4);
+    rig.Bind(0, 0, 4, 4, 0);
+    TreeSpec trees[4];
+    std::vector<uint8_t> stream;
+    Script().Run(kSolidRun, 1, 3).Make(trees, &stream);
+    rig.UseTrees(trees);
+    const uint32_t savedLevel = MmxLevel, savedState = MmxState;
+    MmxLevel = 0;
+    MmxState = 0;
+    DecodeFrame(stream.data(), static_cast<uint32_t>(stream.size()), rig.tables.get(), rig.Target(), nullptr);
+    EXPECT_NE(MmxState & 2, 0u);
+    EXPECT_EQ(MmxLevel, MmxState == 3 ? 2u : 1u);
+    EXPECT_EQ(rig.At(0, 0), 3);
+    MmxLevel = savedLevel;
+    MmxState = savedState;
 }
