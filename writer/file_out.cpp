@@ -15,7 +15,7 @@ bool WriteBytesFile(const std::vector<uint8_t>& bytes, const std::string& path, 
     const std::string temp = path + ".tmp" + std::to_string(static_cast<long>(getpid()));
     FILE* f = std::fopen(temp.c_str(), "wb");
     if (!f) {
-        *error = "cannot create " + temp + ": " + std::strerror(errno);
+        *error = "cannot write " + path + ": " + std::strerror(errno);
         return false;
     }
     bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();

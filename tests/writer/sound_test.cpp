@@ -173,3 +173,40 @@ TEST(Sound, BadTrackSpecsAreRefused) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(Sound, SevenTracksOfDifferentFormatsKeepTheirOrderAndContent) {
+    qvw::MovieSpec spec = SilentMovie(6);
+    for (int t = 0; t < 7; ++t) {
+        qvw::TrackSpec tr;
+        tr.rate = 4000 + 1000 * t;
+        tr.bits = t % 2 ? 16 : 8;
+        tr.channels = t % 3 ? 1 : 2;
+        tr.compressed = t % 2 == 0;
+        tr.pcm = RandomWalk(tr.rate * 2, tr.bits, tr.channels, 100 + t);
+        spec.tracks[t] = tr;
+    }
+    spec.tracks[3]->chunk_modes = {{2, qvw::ChunkMode::Absent}};
+    Decoded d;
+    wtest::DecodeAll(qvw::WriteMovie(spec), &d);
+    ASSERT_TRUE(d.ok) << d.error;
+    for (int t = 0; t < 7; ++t) {
+        SCOPED_TRACE(t);
+        std::vector<uint8_t> got;
+        for (uint32_t i = 0; i < 6; ++i) {
+            if (t == 3 && i == 2) {
+                EXPECT_FALSE(d.frames[i].has_sound[t]);
+                EXPECT_EQ(d.frames[i].type & (2 << t), 0);
+                break;
+            }
+            EXPECT_NE(d.frames[i].type & (2 << t), 0);
+            got.insert(got.end(), d.frames[i].sound[t].begin(), d.frames[i].sound[t].end());
+        }
+        ASSERT_FALSE(got.empty());
+        EXPECT_TRUE(std::equal(got.begin(), got.end(), spec.tracks[t]->pcm.begin()));
+        EXPECT_EQ(d.reader.header().sound_lead[t], d.frames[0].sound[t].size());
+    }
+}
+
+}  // namespace
