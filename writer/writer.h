@@ -102,8 +102,9 @@ struct FrameSpec {
     std::vector<uint8_t> raw_palette_chunk;
     // Per block (blocks_per_row x block_rows, visiting order): the kind to use.
     // Auto lets the writer choose. A forced kind that cannot show the block
-    // exactly gives the closest picture it can (solid: most frequent colour;
-    // two-colour: best pair; skip: the previous picture).
+    // exactly gives the closest picture it can by the frame's palette
+    // (solid: the nearest single colour; two-colour: the best pair of the
+    // block's colours; skip: the previous picture).
     std::vector<BlockKind> block_kinds;
     // Exact run descriptors for the whole frame, replacing the writer's runs.
     // They must cover every block; the last one may reach past the end.
@@ -159,9 +160,11 @@ struct TreeOverride {
     Presence presence = Presence::Auto;
     // Use escape codes for values found in the recent-value cache.
     bool use_escapes = true;
-    // The three escape values E0, E1, E2. Default: unused values, so that an
-    // escape leaf never hides a real value. A given value that equals a real
-    // leaf value turns that leaf into the escape leaf.
+    // The three escape values E0, E1, E2. Default: the lowest values the tree
+    // does not code, so that an escape leaf never hides a real value (when
+    // fewer than three are left, the last repeats and the repeats go unused).
+    // A given value that equals a real leaf value turns that leaf into the
+    // escape leaf.
     std::optional<std::array<uint16_t, 3>> escape_values;
     // Exact code lengths (0 = the root is the only leaf; up to 32 bits) for
     // the leaves to have, replacing the Huffman lengths. Branches the lengths
@@ -189,8 +192,9 @@ struct MovieSpec {
     double lossy_threshold = 0;
     // A frame's last run may use a longer run length than the blocks left.
     bool overshoot_final_run = true;
-    // Called after each frame record is coded (done = 1..records, twice over:
-    // first while analysing, then while writing; `pass` is 0 or 1).
+    // Called after each frame record is coded (done = 1..records): pass 0
+    // while analysing (run again when a pixel pair has to be given up, see
+    // WriteMovie), pass 1 while writing.
     std::function<void(int pass, uint32_t done, uint32_t total)> progress;
 };
 
@@ -215,7 +219,8 @@ struct WriteReport {
     std::array<std::array<bool, 3>, 4> escape_leaf{};  // position k has a leaf
     uint16_t not_a_leaf = 0;             // lowest value no leaf stores
     std::array<uint32_t, kMaxTracks> sound_lead{};
-    // Unpacked bytes of every record's chunk, per track (empty = no chunk).
+    // The sound of every record's chunk, per track (empty when the record
+    // has no chunk or a LengthOnly / PresenceBitZero one).
     std::array<std::vector<std::vector<uint8_t>>, kMaxTracks> track_chunks;
     std::vector<Palette> palettes;       // palette in force after each record
     std::vector<std::vector<uint8_t>> pictures;  // after each record (keep_pictures)
@@ -223,8 +228,11 @@ struct WriteReport {
 };
 
 // Writes the movie. Throws std::invalid_argument for an invalid spec and
-// std::runtime_error when the pictures cannot be coded (e.g. the value trees
-// would together use all 65536 values).
+// std::runtime_error when the pictures cannot be coded. The four trees must
+// leave one 16-bit value unused between them; when full blocks of very noisy
+// pictures use every pixel pair, the rarest pair that no other tree uses is
+// replaced by its nearest neighbour in colour (the only case in which exact
+// coding changes a pixel; WriteReport::pictures shows the result).
 std::vector<uint8_t> WriteMovie(const MovieSpec& spec, WriteReport* report = nullptr);
 
 // Writes the movie to `path` through a temporary file in the same folder that
