@@ -261,6 +261,25 @@ TEST_F(Quarvmake, BadInputFailsWithOneLineAndLeavesNoFile) {
     EXPECT_NE(Exec(eight + " o.qvl a.png").err.find("at most 7"), std::string::npos);
 }
 
+TEST_F(Quarvmake, LongRunsReportProgressUnlessQuiet) {
+    const std::vector<uint8_t> pal = PaletteBytes(2);
+    ASSERT_EQ(mkdir(Path("many").c_str(), 0755), 0);
+    for (int i = 0; i < 60; ++i) {
+        char n[32];
+        std::snprintf(n, sizeof n, "many/%03d.png", i);
+        ASSERT_TRUE(wtest::WriteAll(Path(n), wtest::MakePng(8, 8, 3, PalettePicture(8, 8, i), pal)));
+    }
+    ToolRun r = Exec("'" + Path("m.qvl") + "' '" + Path("many") + "'");
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_NE(r.err.find("quarvmake: reading 60/60\n"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("quarvmake: writing 60/60\n"), std::string::npos) << r.err;
+    EXPECT_LE(std::count(r.err.begin(), r.err.end(), '\n'), 15) << r.err;  // a few lines, not one per frame
+    ToolRun quiet = Exec("-q '" + Path("m.qvl") + "' '" + Path("many") + "'");
+    ASSERT_EQ(quiet.code, 0);
+    EXPECT_EQ(quiet.err, "");
+    EXPECT_EQ(quiet.out, "");
+}
+
 TEST_F(Quarvmake, DemoIsTheLibraryDemoAndHelpExplainsTheOptions) {
     ToolRun r = Exec("--demo '" + Path("demo.qvl") + "'");
     ASSERT_EQ(r.code, 0) << r.err;
