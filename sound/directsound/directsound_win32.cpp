@@ -15,8 +15,9 @@ typedef HRESULT(WINAPI* CreateFn)(LPCGUID, LPDIRECTSOUND*, LPUNKNOWN);
 CreateFn DirectSoundCreateEntry = nullptr;
 void (*TimerTick)() = nullptr;
 
-// The buffer description as the first DirectSound versions defined it.
-constexpr DWORD kDescSize = 20;
+// The buffer description as the first DirectSound versions defined it
+// (20 bytes in the 32-bit program).
+constexpr DWORD kDescSize = sizeof(DSBUFFERDESC1);
 
 IDirectSound* Object(void* o) { return static_cast<IDirectSound*>(o); }
 IDirectSoundBuffer* Buf(void* b) { return static_cast<IDirectSoundBuffer*>(b); }

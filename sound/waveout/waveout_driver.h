@@ -9,8 +9,10 @@
 
 struct SoundTrack;
 
-// Each output block starts with this many bytes of device header.
-constexpr uint32_t kWaveHeaderBytes = 32;
+// Each output block starts with this many bytes of device header (the
+// device's header record: 32 bytes in the 32-bit program, 48 in a 64-bit
+// build).
+constexpr uint32_t kWaveHeaderBytes = sizeof(void*) == 4 ? 32 : 48;
 
 struct WaveOutCalls {
     // Opens the wave mapper for the format with no callback; `instance` is

@@ -6,7 +6,7 @@
 
 #include "sound/waveout/waveout_driver.h"
 
-static_assert(sizeof(WAVEHDR) <= kWaveHeaderBytes, "a block's header area holds a WAVEHDR");
+static_assert(sizeof(WAVEHDR) == kWaveHeaderBytes, "a block's header area is one WAVEHDR");
 
 namespace {
 

@@ -143,7 +143,7 @@ TEST_F(WaveOutTest, OpensTwoQuarterSecondBlocksAndStartsWithFourSilentBytes) {
     ASSERT_TRUE(mv.AddTrack(0, Format(22050, true, true)));
     WaveOutState s = WaveOutStateOf(mv.track(0));
     EXPECT_EQ(s.BlockSize, 24576u);
-    EXPECT_EQ(s.BlockB - s.BlockA, 24576 + 32);
+    EXPECT_EQ(s.BlockB - s.BlockA, 24576 + kWaveHeaderBytes);
     EXPECT_EQ(s.OpenArg, static_cast<uint32_t>(OPEN_VOLUME_CONTROL));
     EXPECT_EQ(device.instance, static_cast<uintptr_t>(OPEN_VOLUME_CONTROL));
     EXPECT_EQ(device.format.Channels, 2u);
