@@ -86,6 +86,7 @@ struct FakeDriver {
     uint32_t position = 0;
     bool resumeFails = false;
     int resets = 0, pauses = 0, resumes = 0, services = 0, closes = 0;
+    std::vector<uint32_t> openFlags;  // what each open-track call was given
     SoundDriver saved;
     uint32_t savedOpenTracks;
 
@@ -93,7 +94,10 @@ struct FakeDriver {
         saved = SoundDriverTable;
         savedOpenTracks = OpenTrackCount;
         Current() = this;
-        SoundDriverTable.open_track = [](SoundTrack*, uint32_t) { return true; };
+        SoundDriverTable.open_track = [](SoundTrack*, uint32_t flags) {
+            Current()->openFlags.push_back(flags);
+            return true;
+        };
         SoundDriverTable.close_track = [](SoundTrack*) { ++Current()->closes; };
         SoundDriverTable.play_position = [](SoundTrack*) { return Current()->position; };
         SoundDriverTable.reset = [](SoundTrack*) { ++Current()->resets; };

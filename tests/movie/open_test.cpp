@@ -340,6 +340,30 @@ TEST(Open, FillBufferReadsUntilFullAndCountsAsForeground) {
     QuarvClose(m);
 }
 
+TEST(Open, TracksAreSetUpLowestFirst) {
+    FakeDriver driver;
+    MovieSpec spec = PatternMovie({100, 100}, 300);
+    spec.header.TrackFormat[1] = kTrackPresent | 8000;
+    spec.header.TrackFormat[5] = kTrackPresent | kTrackBits16 | kTrackStereo | 22050;
+    MemoryFile file(MovieBytes(spec));
+    const uint32_t openBefore = OpenTrackCount;
+    Movie* m = QuarvOpen(MemoryFile::name(), OPEN_TRACK1 | OPEN_TRACK3 | OPEN_TRACK5 | OPEN_PAN_CONTROL, 0);
+    ASSERT_NE(m, nullptr);
+    EXPECT_EQ(m->OpenFlags & OPEN_ALL_TRACKS, uint32_t{OPEN_TRACK1 | OPEN_TRACK5});
+    EXPECT_EQ(m->TimingTrack, 1);
+    EXPECT_NE(m->Track[1], nullptr);
+    EXPECT_EQ(m->Track[3], nullptr);  // not in the file
+    EXPECT_NE(m->Track[5], nullptr);
+    EXPECT_EQ(OpenTrackCount, openBefore + 2);
+    // Each track's open sees the flags as they stand: earlier tracks' bits
+    // set, the requested ones cleared, the preload the open chose included.
+    const uint32_t base = OPEN_PAN_CONTROL | OPEN_PRELOAD;
+    EXPECT_EQ(driver.openFlags, (std::vector<uint32_t>{base, base | OPEN_TRACK1}));
+    QuarvClose(m);
+    EXPECT_EQ(driver.closes, 2);
+    EXPECT_EQ(OpenTrackCount, openBefore);
+}
+
 TEST(Open, MissingTracksAreLeftOut) {
     FakeDriver driver;
     MovieSpec spec = PatternMovie({100, 100}, 300);
