@@ -26,7 +26,7 @@ void Check(bool ok, const char* what) {
 // Unpacked sound of every record's chunk for one track (nullopt: no chunk).
 std::vector<std::optional<std::vector<uint8_t>>> CutTrack(const TrackSpec& tr, uint32_t frames,
                                                           uint32_t records, bool ring,
-                                                          uint32_t frame_time) {
+                                                          uint64_t frame_time) {
     std::vector<std::optional<std::vector<uint8_t>>> out(records);
     if (!tr.frame_pcm.empty()) {
         Check(tr.frame_pcm.size() == records, "frame_pcm needs one entry per frame record");
@@ -36,8 +36,11 @@ std::vector<std::optional<std::vector<uint8_t>>> CutTrack(const TrackSpec& tr, u
     Check(frame_time != 0, "a movie with sound needs a frame rate");
     const uint32_t align = uint32_t(tr.bits / 8) * tr.channels;
     const uint64_t have = tr.pcm.size() / align;
-    // Sample frames due by the end of frame k, kept exact over the movie.
-    auto due = [&](uint64_t k) { return k * tr.rate * frame_time / 100000; };
+    // Sample frames due by the end of frame k, kept exact over the movie
+    // (128-bit product: any frame count, rate and frame time fit).
+    auto due = [&](uint64_t k) {
+        return static_cast<uint64_t>(static_cast<unsigned __int128>(k) * tr.rate * frame_time / 100000);
+    };
     uint64_t lead;
     if (tr.lead_bytes) {
         Check(*tr.lead_bytes % align == 0, "lead_bytes must be whole sample frames");
@@ -50,6 +53,7 @@ std::vector<std::optional<std::vector<uint8_t>>> CutTrack(const TrackSpec& tr, u
     const uint64_t period = due(frames);
     const uint8_t silence = tr.bits == 8 ? 0x80 : 0x00;
     auto cut = [&](uint64_t from, uint64_t to) {
+        Check(to - from <= (uint64_t(1) << 26), "a frame's sound chunk would be too large (frame rate too slow)");
         std::vector<uint8_t> b(size_t(to - from) * align, silence);
         for (uint64_t p = from; p < to; ++p) {
             uint64_t q = ring && period > 0 ? p % period : p;
@@ -92,7 +96,8 @@ std::vector<uint8_t> WriteMovie(const MovieSpec& spec, WriteReport* report) {
 
     const uint32_t frames = static_cast<uint32_t>(spec.frames.size());
     const uint32_t records = frames + (spec.ring ? 1 : 0);
-    const uint32_t frame_time = FrameTimeOf(spec.frame_rate);
+    const uint64_t frame_time = spec.frame_rate > 0 ? uint64_t(spec.frame_rate) * 100
+                                                    : uint64_t(-int64_t(spec.frame_rate));
     WriteReport local;
     WriteReport& rep = report ? *report : local;
     const bool keep_pictures = rep.keep_pictures;

@@ -170,6 +170,9 @@ TEST(Sound, BadTrackSpecsAreRefused) {
     spec.tracks[0]->lead_bytes.reset();
     spec.tracks[0]->rate = 0x1000000;
     EXPECT_THROW(qvw::WriteMovie(spec), std::invalid_argument);
+    spec.tracks[0]->rate = 0xFFFFFF;
+    spec.frame_rate = 0x7FFFFFFF;  // 24 days per frame: chunks beyond any size
+    EXPECT_THROW(qvw::WriteMovie(spec), std::invalid_argument);
 }
 
 }  // namespace
