@@ -6,6 +6,8 @@
 
 #include "movie/movie.h"
 
+struct QuarvBuffer;
+
 constexpr size_t kSummaryTextSize = 2048;
 constexpr size_t kDisplayDescriptionSize = 128;
 
@@ -37,6 +39,9 @@ size_t WriteRatio(char* text, size_t size, uint64_t value, uint32_t divisor);
 // system has DIB sections), followed by the blitter's mode in
 // " with accelerated blitting (...)" when blitMode is not null.
 size_t DescribeDisplayText(char* text, size_t size, uint32_t type, bool dibSections, const char* blitMode);
+
+// The description of an open display for the summary. Win32 only.
+void DescribeDisplay(const QuarvBuffer* display, char* text, size_t size);
 
 // The whole report text.
 size_t ComposeSummary(char* text, size_t size, const SummaryFigures& figures);

@@ -91,3 +91,5 @@ int GetKey();
 void* PlayerWindowHandle();
 // The display opened for the window, or null.
 QuarvBuffer* PlayerDisplay();
+// What the frame of the window adds, as measured when it was made.
+WindowFrame PlayerWindowFrame();
