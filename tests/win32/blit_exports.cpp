@@ -2,6 +2,15 @@
 // up every exported blitter function by its decorated stdcall name and calls
 // the main ones through those pointers. Declares its own types on purpose:
 // it sees the exports only as names and 32-bit arguments.
+//
+// A loader need not prepare an executable loaded as a module the way it
+// prepares a DLL: Wine maps it elsewhere than its preferred base without
+// applying its base relocations, binds none of its imports and runs none of
+// its start-up code. So this program relocates the image and binds its
+// imports itself before the first call, as any caller of the player's
+// exports under such a loader has to. (Where the loader did both, the
+// image base in the headers is already the actual one and the imports are
+// bound again to the same addresses.)
 //   blit_exports.exe <path of quarvplay.exe>
 // Prints what it checked; exit code 0 when everything held.
 #include <windows.h>
@@ -43,6 +52,67 @@ void Check(bool ok, const char* what) {
     if (!ok) ++g_failures;
 }
 
+IMAGE_NT_HEADERS* Headers(BYTE* base) {
+    return reinterpret_cast<IMAGE_NT_HEADERS*>(base + reinterpret_cast<IMAGE_DOS_HEADER*>(base)->e_lfanew);
+}
+
+// Applies the base relocations for the distance between the image base the
+// headers name and where the image really is. Returns the entries applied.
+int Relocate(BYTE* base) {
+    IMAGE_NT_HEADERS* nt = Headers(base);
+    const ULONG_PTR delta = reinterpret_cast<ULONG_PTR>(base) - nt->OptionalHeader.ImageBase;
+    const IMAGE_DATA_DIRECTORY& dir = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_BASERELOC];
+    if (!delta || !dir.VirtualAddress) return 0;
+    int applied = 0;
+    for (DWORD at = 0; at + sizeof(IMAGE_BASE_RELOCATION) <= dir.Size;) {
+        auto* block = reinterpret_cast<IMAGE_BASE_RELOCATION*>(base + dir.VirtualAddress + at);
+        if (block->SizeOfBlock < sizeof *block) break;
+        auto* entries = reinterpret_cast<WORD*>(block + 1);
+        const DWORD count = (block->SizeOfBlock - sizeof *block) / sizeof(WORD);
+        for (DWORD i = 0; i < count; ++i) {
+            BYTE* where = base + block->VirtualAddress + (entries[i] & 0xFFF);
+            switch (entries[i] >> 12) {
+                case IMAGE_REL_BASED_HIGHLOW: *reinterpret_cast<DWORD*>(where) += static_cast<DWORD>(delta); break;
+                case IMAGE_REL_BASED_DIR64: *reinterpret_cast<ULONGLONG*>(where) += delta; break;
+                default: continue;
+            }
+            ++applied;
+        }
+        at += block->SizeOfBlock;
+    }
+    nt->OptionalHeader.ImageBase = reinterpret_cast<ULONG_PTR>(base);
+    return applied;
+}
+
+// Fills the module's import address table from the libraries it names.
+// Returns the number of functions bound, or -1 when one cannot be found.
+int BindImports(BYTE* base) {
+    IMAGE_NT_HEADERS* nt = Headers(base);
+    const IMAGE_DATA_DIRECTORY& dir = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+    if (!dir.VirtualAddress) return 0;
+    int bound = 0;
+    for (auto* d = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + dir.VirtualAddress); d->Name; ++d) {
+        HMODULE library = LoadLibraryA(reinterpret_cast<const char*>(base + d->Name));
+        if (!library) return -1;
+        auto* names = reinterpret_cast<IMAGE_THUNK_DATA*>(base + (d->OriginalFirstThunk ? d->OriginalFirstThunk
+                                                                                          : d->FirstThunk));
+        auto* slots = reinterpret_cast<IMAGE_THUNK_DATA*>(base + d->FirstThunk);
+        for (; names->u1.AddressOfData; ++names, ++slots) {
+            FARPROC f;
+            if (IMAGE_SNAP_BY_ORDINAL(names->u1.Ordinal)) {
+                f = GetProcAddress(library, MAKEINTRESOURCEA(IMAGE_ORDINAL(names->u1.Ordinal)));
+            } else {
+                auto* byName = reinterpret_cast<IMAGE_IMPORT_BY_NAME*>(base + names->u1.AddressOfData);
+                f = GetProcAddress(library, reinterpret_cast<const char*>(byName->Name));
+            }
+            if (!f) return -1;
+            slots->u1.Function = reinterpret_cast<ULONG_PTR>(f);
+            ++bound;
+        }
+    }
+    return bound;
+}
+
 WORD Pixel(const BYTE* line, int x) { return static_cast<WORD>(line[2 * x] | line[2 * x + 1] << 8); }
 
 }  // namespace
@@ -65,6 +135,15 @@ int main(int argc, char** argv) {
         Check(found[i] != nullptr, what);
     }
     if (g_failures) return 1;
+    // The image stays writable afterwards: this process only calls into it.
+    auto* image = reinterpret_cast<BYTE*>(module);
+    DWORD old;
+    VirtualProtect(image, Headers(image)->OptionalHeader.SizeOfImage, PAGE_EXECUTE_READWRITE, &old);
+    const int relocated = Relocate(image);
+    const int bound = BindImports(image);
+    std::printf("applied %d relocations, bound %d imports\n", relocated, bound);
+    Check(bound > 0, "the executable's imports bound");
+    if (bound <= 0) return 1;
 
     auto open = reinterpret_cast<OpenFn>(found[0]);
     auto setPalette = reinterpret_cast<SetPaletteFn>(found[1]);

@@ -1,8 +1,8 @@
-// The kernel check of tests/blit run as a 32-bit Windows program, where the
-// MMX variants use the MMX registers themselves (a 64-bit compiler may carry
-// MMX intrinsics out in SSE registers): every variant the processor has,
-// every kernel and the table builders against the plain reference, with the
-// x87 state checked after each call.
+// The kernel check of tests/blit run as a Windows program: every variant the
+// processor has, every kernel and the table builders against the plain
+// reference, with the x87 state checked after each call. In the 32-bit
+// build the MMX variants use the MMX registers themselves (a 64-bit
+// compiler may carry MMX intrinsics out in SSE registers).
 //   blit_kernels.exe [seed]
 #include <cstdio>
 #include <cstdlib>
