@@ -135,30 +135,6 @@ uint32_t RectCapacityFor(uint32_t width, uint32_t height) {
     return n > 16 ? n : 16;
 }
 
-bool WantsDirectDraw(uint32_t type, uint32_t screenColours, uint32_t width, uint32_t height, uint32_t outWidth,
-                     uint32_t outHeight) {
-    if (type & kBufferNoDirectDraw) return false;
-    if (screenColours < 256 || screenColours > 65536) return false;
-    return (outWidth == width && outHeight == height) || (outWidth == 2 * width && outHeight == 2 * height);
-}
-
-uint32_t DirectBlitFlags(uint32_t type, bool stretched, uint32_t bitsPerPixel, uint32_t redMask, uint32_t greenMask,
-                         uint32_t blueMask) {
-    uint32_t flags;
-    if (!stretched)
-        flags = kBlit1x;
-    else if (type & kBufferSmooth)
-        flags = kBlitSmooth;
-    else if (type & kBufferInterlace)
-        flags = kBlitInterlace;
-    else
-        flags = kBlit2x;
-    if (bitsPerPixel == 8) return flags;
-    if (bitsPerPixel == 16 && redMask == 0xF800 && greenMask == 0x07E0 && blueMask == 0x001F) return flags | kBlit565;
-    if (bitsPerPixel == 16 && redMask == 0x7C00 && greenMask == 0x03E0 && blueMask == 0x001F) return flags | kBlit555;
-    return 0;
-}
-
 bool DisplayHasDibSections() { return backend::FindDibSectionFunctions(); }
 
 uint32_t DisplayMemoryAddress() { return process.displayMemory; }

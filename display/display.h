@@ -110,11 +110,3 @@ uint32_t RectCapacityFor(uint32_t width, uint32_t height);
 bool DisplayHasDibSections();
 // Where a full-screen mode's display memory starts (after the first open).
 uint32_t DisplayMemoryAddress();
-
-// The direct path of type 5: whether DirectDraw is worth trying for this
-// screen and output, and the blitter flags for the primary surface's
-// format (0: a format the blitter cannot write).
-bool WantsDirectDraw(uint32_t type, uint32_t screenColours, uint32_t width, uint32_t height, uint32_t outWidth,
-                     uint32_t outHeight);
-uint32_t DirectBlitFlags(uint32_t type, bool stretched, uint32_t bitsPerPixel, uint32_t redMask, uint32_t greenMask,
-                         uint32_t blueMask);

@@ -39,6 +39,10 @@ struct Variant {
     int32_t wingHeight;
 };
 
+void PrintTo(const Variant& v, std::ostream* os) {
+    *os << "type " << v.type << (v.dibSections ? " with DIB sections" : "") << (v.wing ? " with WinG" : "");
+}
+
 class BufferDraw : public DisplayTest, public ::testing::WithParamInterface<Variant> {
 protected:
     void SetUp() override {

@@ -247,25 +247,3 @@ TEST_F(BufferOpen, FailuresLeaveNothingBehind) {
     SetAllocFailCountdown(-1);
     EXPECT_NE(buffer, nullptr);
 }
-
-TEST_F(BufferOpen, DirectDrawIsWantedOnlyFor1xAnd2x) {
-    EXPECT_TRUE(WantsDirectDraw(5, 65536, 320, 240, 320, 240));
-    EXPECT_TRUE(WantsDirectDraw(0, 256, 320, 240, 640, 480));
-    EXPECT_FALSE(WantsDirectDraw(5, 65536, 320, 240, 480, 360));  // 1.5x
-    EXPECT_FALSE(WantsDirectDraw(5, 65536, 320, 240, 640, 240));
-    EXPECT_FALSE(WantsDirectDraw(5 | kBufferNoDirectDraw, 65536, 320, 240, 320, 240));
-    EXPECT_FALSE(WantsDirectDraw(5, 1u << 24, 320, 240, 320, 240));
-    EXPECT_FALSE(WantsDirectDraw(5, 16, 320, 240, 320, 240));
-}
-
-TEST_F(BufferOpen, DirectBlitFlagsBySurfaceFormat) {
-    EXPECT_EQ(DirectBlitFlags(5, false, 16, 0xF800, 0x07E0, 0x001F), 0xC0000001u);
-    EXPECT_EQ(DirectBlitFlags(5, true, 16, 0xF800, 0x07E0, 0x001F), 0xC0000002u);
-    EXPECT_EQ(DirectBlitFlags(5 | kBufferSmooth, true, 16, 0xF800, 0x07E0, 0x001F), 0xC0000004u);
-    EXPECT_EQ(DirectBlitFlags(5 | kBufferInterlace, true, 16, 0xF800, 0x07E0, 0x001F), 0xC0000008u);
-    EXPECT_EQ(DirectBlitFlags(5 | kBufferSmooth | kBufferInterlace, true, 16, 0x7C00, 0x03E0, 0x001F), 0x80000004u);
-    EXPECT_EQ(DirectBlitFlags(5 | kBufferSmooth, false, 8, 0, 0, 0), 1u);
-    EXPECT_EQ(DirectBlitFlags(5, true, 8, 0, 0, 0), 2u);
-    EXPECT_EQ(DirectBlitFlags(5, false, 16, 0x001F, 0x07E0, 0xF800), 0u);  // blue on top: unusable
-    EXPECT_EQ(DirectBlitFlags(5, false, 32, 0xFF0000, 0xFF00, 0xFF), 0u);
-}
