@@ -4,6 +4,7 @@
 #pragma once
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -50,7 +51,9 @@ inline void ExpectCurrentRecord(const Movie* m, const MovieSpec& spec) {
     const Bytes& want = spec.records[m->FrameNum].bytes;
     ASSERT_NE(m->FrameData, nullptr);
     ASSERT_EQ(m->VideoOffset + m->VideoSize, want.size()) << "frame " << m->FrameNum;
-    if (!want.empty()) EXPECT_EQ(0, std::memcmp(m->FrameData, want.data(), want.size())) << "frame " << m->FrameNum;
+    if (!want.empty()) {
+        EXPECT_EQ(0, std::memcmp(m->FrameData, want.data(), want.size())) << "frame " << m->FrameNum;
+    }
 }
 
 // A clock the test moves; every reading may also advance it by `step`.

@@ -131,9 +131,9 @@ TEST(Open, FromHandleInsideABiggerFile) {
     const uint32_t base = 94720;
     MovieSpec spec = PatternMovie({150, 250, 350}, 500);
     const Bytes movie = MovieBytes(spec);
-    Bytes bytes(base, 0x11);
-    bytes.insert(bytes.end(), movie.begin(), movie.end());
-    bytes.resize(bytes.size() + 777, 0x22);
+    Bytes bytes(base + movie.size() + 777, 0x22);
+    std::fill(bytes.begin(), bytes.begin() + base, 0x11);
+    std::copy(movie.begin(), movie.end(), bytes.begin() + base);
     MemoryFile file(bytes);
     file.SetPosition(base);
     Movie* m = QuarvOpen(file.handleArg(), OPEN_FROM_HANDLE, 0xFFFFFFFFu);

@@ -123,10 +123,10 @@ TEST(StreamReader, OpenAlignsReadsToTheFileNotTheMovie) {
     // bytes), so pages of the file and of the movie differ.
     const uint32_t base = 94720;
     const MovieSpec spec = PatternMovie({6000, 7000, 8000, 9000}, 300);
-    Bytes bytes(base, 0xCC);
     const Bytes movie = MovieBytes(spec);
-    bytes.insert(bytes.end(), movie.begin(), movie.end());
-    bytes.resize(bytes.size() + 5000, 0xDD);
+    Bytes bytes(base + movie.size() + 5000, 0xDD);
+    std::fill(bytes.begin(), bytes.begin() + base, 0xCC);
+    std::copy(movie.begin(), movie.end(), bytes.begin() + base);
     MemoryFile file(bytes);
     file.SetPosition(base);
     Movie* m = QuarvOpen(file.handleArg(), OPEN_FROM_HANDLE, 0);
@@ -149,7 +149,9 @@ TEST(StreamReader, OpenAlignsReadsToTheFileNotTheMovie) {
     }
     ExpectCurrentRecord(m, spec);
     for (const auto& r : file.Reads()) {
-        if (r.pos > base + 300) EXPECT_EQ(r.pos % 4096, 0u);
+        if (r.pos > base + 300) {
+            EXPECT_EQ(r.pos % 4096, 0u);
+        }
     }
     QuarvClose(m);
     EXPECT_EQ(file.closes, 0);  // the caller's handle stays open
