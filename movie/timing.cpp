@@ -66,7 +66,7 @@ bool ResumeTracks(Movie* m, uint32_t on) {
         }
         if (!SoundDriverTable.resume || !SoundDriverTable.resume(s)) return false;
         Service();
-        s->Underrun = 0;
+        __atomic_store_n(&s->Underrun, 0u, __ATOMIC_SEQ_CST);  // a driver thread may raise it meanwhile
     }
     m->SoundPaused = 0;
     Service();
