@@ -61,6 +61,10 @@ finish() {
     wait "$PLAYER_PID"
     PLAYER_CODE=$?
   fi
+  # The watcher ends when the window goes; one that never saw a window is
+  # stopped.
+  for i in $(seq 20); do kill -0 "$WATCH_PID" 2>/dev/null || break; sleep 0.1; done
+  kill "$WATCH_PID" 2>/dev/null
   wait "$WATCH_PID" 2>/dev/null
 }
 
