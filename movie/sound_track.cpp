@@ -3,6 +3,7 @@
 // timing clock that the picture follows.
 #include <cstring>
 
+#include "blit/blit.h"
 #include "common/aligned_alloc.h"
 #include "movie/movie_internal.h"
 #include "movie/sound_track.h"
@@ -136,6 +137,9 @@ bool SetUpTrack(Movie* movie, int t) {
     SoundTrack* track = movie->Track[t];
     if (!SoundDriverTable.open_track) InstallDefaultSoundDriver();
     if (!SoundDriverTable.open_track) return false;
+    // The blitter's long smoothing-table build keeps a thread-less driver fed
+    // through this hook once there is sound to feed.
+    SetBlitSoundService(QuarvSoundService);
 
     uint32_t format = movie->Header.TrackFormat[t];
     uint32_t rate = (format & kTrackPresent) ? format & kTrackRateMask : 0;
