@@ -116,9 +116,85 @@ void DrawRect(QuarvBuffer* b, DrawSession* s, const DisplayRect& r, bool first) 
     }
 }
 
+// Sets up the direct path of a type 5 buffer; any failure leaves it on GDI.
+void OpenDirectPath(QuarvBuffer* b, uint32_t typeArg) {
+    SurfaceFormat format{};
+    if (!backend::LoadDirectDraw() || !backend::OpenDirectDraw(b, &format)) return;
+    const uint32_t formatFlags = SurfaceFormatFlags(format);
+    if (formatFlags != kSurfaceUnusable && backend::TrialLock(b)) {
+        b->blitFlags = DirectScaleFlags(b->stretched != 0, typeArg) | formatFlags;
+        b->hidePointer = backend::ProbePointer(b);
+        b->blitter = QuarvBlitOpen(b->blitFlags);
+        if (b->blitter) return;
+    }
+    backend::CloseDirectDraw(b);
+    b->blitFlags = 0;
+    b->hidePointer = 0;
+}
+
+// How one QuarvBufferBlit call of a type 5 buffer with a Blitter draws.
+struct DirectCall {
+    bool gdi;        // through GDI this time
+    bool nothing;    // the window is hidden: draw nothing
+    bool whole;      // the whole buffer instead of the rectangles
+    bool locked;
+    int pointerHidden;
+    int32_t originX, originY;
+    uint8_t* memory;
+    int32_t pitch;
+};
+
+void BeginDirectCall(QuarvBuffer* b, DrawSession* s, DirectCall* c) {
+    if (!backend::ClientOrigin(b, &c->originX, &c->originY)) {
+        c->nothing = true;
+        return;
+    }
+    if (!backend::PlayerHasForeground(b)) {
+        // Another window may cover ours: only GDI knows what is visible.
+        if (b->directActive) {
+            b->directActive = 0;
+            c->whole = true;
+        }
+        c->gdi = true;
+        return;
+    }
+    if (!b->screenRectKnown) {
+        backend::ScreenArea(b, b->screenRect);
+        b->screenRectKnown = 1;
+    }
+    if (!b->directActive) {
+        b->directActive = 1;
+        c->whole = true;
+        if (b->blitFlags & kBlitInterlace)
+            backend::PaintBlack(s, 0, 0, static_cast<int32_t>(b->outWidth), static_cast<int32_t>(b->outHeight));
+    }
+}
+
+// Draws one rectangle straight into the surface; false sends the call
+// through GDI.
+bool DirectRect(QuarvBuffer* b, DirectCall* c, const DisplayRect& r) {
+    const int32_t scale = b->stretched ? 2 : 1;
+    const int32_t ox = c->originX + r.x, oy = c->originY + r.y;
+    if (b->hidePointer && !c->pointerHidden &&
+        backend::HidePointerOver(ox + r.srcX * scale, oy + r.srcY * scale, ox + (r.srcX + r.width) * scale,
+                                 oy + (r.srcY + r.height) * scale))
+        c->pointerHidden = 1;
+    int32_t sx = r.srcX, sy = r.srcY, w = r.width, h = r.height;
+    if (!ClipDirectRect(ox, oy, scale, b->screenRect, &sx, &sy, &w, &h)) return true;
+    if (!c->locked) {
+        if (!backend::LockSurface(b, &c->memory, &c->pitch)) return false;
+        c->locked = true;
+    }
+    const int32_t bytes = (b->blitFlags & kBlitFormatMask) ? 2 : 1;
+    uint8_t* dst = c->memory + static_cast<intptr_t>(oy) * c->pitch + static_cast<intptr_t>(ox) * bytes;
+    QuarvBlit(b->blitter, dst, c->pitch, sx, sy, b->pixels, static_cast<int32_t>(b->pitch), sx, sy, w, h);
+    return true;
+}
+
 void FreeBuffer(QuarvBuffer* b) {
     if (b->type == 5) {
         backend::DestroyDibBitmap(b);
+        backend::CloseDirectDraw(b);
         if (b->blitter) QuarvBlitClose(b->blitter);
     } else {
         AlignedFree(b->pixels);
@@ -129,6 +205,52 @@ void FreeBuffer(QuarvBuffer* b) {
 }
 
 }  // namespace
+
+uint32_t SurfaceFormatFlags(const SurfaceFormat& f) {
+    if (f.bitsPerPixel == 8) return 0;
+    if (f.bitsPerPixel == 16 && f.redMask == 0xF800 && f.greenMask == 0x07E0 && f.blueMask == 0x001F)
+        return kBlit565;
+    if (f.bitsPerPixel == 16 && f.redMask == 0x7C00 && f.greenMask == 0x03E0 && f.blueMask == 0x001F)
+        return kBlit555;
+    return kSurfaceUnusable;
+}
+
+uint32_t DirectScaleFlags(bool stretched, uint32_t typeArg) {
+    if (!stretched) return kBlit1x;
+    if (typeArg & kBufferSmooth) return kBlitSmooth;
+    if (typeArg & kBufferInterlace) return kBlitInterlace;
+    return kBlit2x;
+}
+
+bool DirectDrawWanted(uint32_t screenColours, uint32_t typeArg, uint32_t width, uint32_t height, uint32_t outWidth,
+                      uint32_t outHeight) {
+    if (screenColours < 256 || screenColours > 65536 || (typeArg & kBufferNoDirectDraw)) return false;
+    const bool same = outWidth == width && outHeight == height;
+    const bool twice = outWidth == 2 * width && outHeight == 2 * height;
+    return same || twice;
+}
+
+bool ClipDirectRect(int32_t originX, int32_t originY, int32_t scale, const int32_t screen[4], int32_t* srcX,
+                    int32_t* srcY, int32_t* w, int32_t* h) {
+    // Source pixels to drop for `outside` screen pixels: all of them at 1x,
+    // half rounded up at 2x so that no half pixel lands off the screen.
+    auto drop = [scale](int64_t outside) { return static_cast<int32_t>((outside + scale - 1) / scale); };
+    const int64_t left = originX + int64_t{*srcX} * scale, top = originY + int64_t{*srcY} * scale;
+    const int64_t right = left + int64_t{*w} * scale, bottom = top + int64_t{*h} * scale;
+    if (left < screen[0]) {
+        const int32_t d = drop(screen[0] - left);
+        *srcX += d;
+        *w -= d;
+    }
+    if (top < screen[1]) {
+        const int32_t d = drop(screen[1] - top);
+        *srcY += d;
+        *h -= d;
+    }
+    if (right > screen[2]) *w -= drop(right - screen[2]);
+    if (bottom > screen[3]) *h -= drop(bottom - screen[3]);
+    return *w > 0 && *h > 0;
+}
 
 uint32_t RectCapacityFor(uint32_t width, uint32_t height) {
     const uint32_t n = (height / 4) * (width / 64) / 2;
@@ -214,7 +336,8 @@ QuarvBuffer* QuarvBufferOpen(void* playerWindow, uint32_t typeArg, uint32_t widt
             FreeBuffer(b);
             return nullptr;
         }
-        // The DirectDraw path is not taken yet: type 5 draws through GDI.
+        if (!useWinG && DirectDrawWanted(process.screenColours, typeArg, width, height, outWidth, outHeight))
+            OpenDirectPath(b, typeArg);
     }
 
     b->freeColours = b->paletteEnd - b->paletteStart;
@@ -263,12 +386,34 @@ uint32_t QuarvBufferBlit(QuarvBuffer* b, void* dc, int32_t x, int32_t y, int32_t
         b->redrawAll = 0;
         b->rectMode = 0;
     }
-    for (uint32_t i = 0; i < count; i++) {
-        b->rectCursor = b->rectList ? b->rectList + i : nullptr;
-        DrawRect(b, &session, rects[i], i == 0);
+    bool drewWhole = whole;
+    DirectCall direct{};
+    direct.gdi = !(b->type == 5 && b->blitter);
+    if (!direct.gdi) BeginDirectCall(b, &session, &direct);
+    if (direct.whole && !whole) {
+        one = DisplayRect{0, 0, 0, 0, static_cast<int32_t>(b->width), static_cast<int32_t>(b->height)};
+        rects = &one;
+        count = 1;
+        drewWhole = true;
     }
+    if (!direct.nothing) {
+        uint32_t first = 0;
+        if (!direct.gdi) {
+            for (; first < count; first++) {
+                b->rectCursor = b->rectList ? b->rectList + first : nullptr;
+                if (!DirectRect(b, &direct, rects[first])) break;
+            }
+        }
+        // Through GDI: the whole call, or what the direct path could not do.
+        for (uint32_t i = first; i < count; i++) {
+            b->rectCursor = b->rectList ? b->rectList + i : nullptr;
+            DrawRect(b, &session, rects[i], i == first);
+        }
+    }
+    if (direct.locked) backend::UnlockSurface(b);
+    if (direct.pointerHidden) backend::ShowPointer();
     backend::EndDraw(&session, b);
-    return whole ? 256 : 0;
+    return drewWhole ? 256 : 0;
 }
 
 void QuarvBufferStartRects(QuarvBuffer* b) {

@@ -47,6 +47,30 @@ struct DrawSession {
     void* oldPalette;
 };
 
+// A DirectDraw primary surface's pixel format.
+struct SurfaceFormat {
+    uint32_t bitsPerPixel;
+    uint32_t redMask, greenMask, blueMask;
+};
+
+// The format bits of the blitter's flags for a surface: 0 for 8 bits,
+// 0xC0000000 for 5-6-5, 0x80000000 for 5-5-5; kSurfaceUnusable otherwise.
+constexpr uint32_t kSurfaceUnusable = 1;
+uint32_t SurfaceFormatFlags(const SurfaceFormat& format);
+// The blitter's flags for a direct-path buffer of the type argument's
+// modifiers: 1 unstretched, else 4 smoothing, 8 interlacing or 2.
+uint32_t DirectScaleFlags(bool stretched, uint32_t typeArg);
+// Whether the direct path is wanted: a screen of 256 to 65,536 colours, an
+// output of exactly the frame size or twice it, and no 0x80 bit.
+bool DirectDrawWanted(uint32_t screenColours, uint32_t typeArg, uint32_t width, uint32_t height,
+                      uint32_t outWidth, uint32_t outHeight);
+// Clips a rectangle of the buffer (srcX, srcY, w, h), shown scale times
+// as large with the buffer's origin at screen point (originX, originY), to
+// screen[4] (left, top, right, bottom). False when nothing is left. A
+// doubled rectangle loses whole source pixels, never drawing outside.
+bool ClipDirectRect(int32_t originX, int32_t originY, int32_t scale, const int32_t screen[4], int32_t* srcX,
+                    int32_t* srcY, int32_t* w, int32_t* h);
+
 // The graphics buffer's process-wide state, for tests: forget it (the next
 // open sets it up again), and look at the shared header.
 void ResetDisplayForTests();
@@ -103,5 +127,34 @@ void EndDraw(DrawSession* session, QuarvBuffer* buffer);
 uint32_t RealizeInWindow(QuarvBuffer* buffer, bool invalidate);
 
 void FreeLibraries();
+
+// The DirectDraw path of type 5. LoadDirectDraw loads DDRAW.DLL and finds
+// DirectDrawCreate (once; a failure is remembered).
+bool LoadDirectDraw();
+// The DirectDraw object (normal cooperative level for the player window,
+// refused on bank-switched display memory) and the primary surface, with
+// its pixel format. False leaves nothing behind.
+bool OpenDirectDraw(QuarvBuffer* buffer, SurfaceFormat* format);
+// Locks the primary surface once and unlocks it: false when it cannot be
+// drawn into.
+bool TrialLock(QuarvBuffer* buffer);
+// CursorProbe on the primary surface with the player window's class cursor.
+uint32_t ProbePointer(QuarvBuffer* buffer);
+void CloseDirectDraw(QuarvBuffer* buffer);
+// The client area's origin on the screen; false when the window is hidden.
+bool ClientOrigin(QuarvBuffer* buffer, int32_t* x, int32_t* y);
+// Whether the foreground window is the player window or one of its ancestors.
+bool PlayerHasForeground(QuarvBuffer* buffer);
+// The desktop work area, or the whole screen when the player window or an
+// ancestor covers the whole screen: left, top, right, bottom.
+void ScreenArea(QuarvBuffer* buffer, int32_t rect[4]);
+void PaintBlack(DrawSession* session, int32_t x, int32_t y, int32_t w, int32_t h);
+// Hides the pointer when its box overlaps the screen rectangle; true then.
+bool HidePointerOver(int32_t left, int32_t top, int32_t right, int32_t bottom);
+void ShowPointer();
+// Locks the whole primary surface, restoring a lost one once; false when
+// this call has to draw through GDI.
+bool LockSurface(QuarvBuffer* buffer, uint8_t** memory, int32_t* pitch);
+void UnlockSurface(QuarvBuffer* buffer);
 
 }  // namespace backend

@@ -254,3 +254,25 @@ uint32_t RealizeInWindow(QuarvBuffer* buffer, bool invalidate) {
 void FreeLibraries() {}
 
 }  // namespace backend
+
+// No DirectDraw in the memory back-end: type 5 always draws through GDI.
+namespace backend {
+
+bool LoadDirectDraw() { return false; }
+bool OpenDirectDraw(QuarvBuffer*, SurfaceFormat*) { return false; }
+bool TrialLock(QuarvBuffer*) { return false; }
+uint32_t ProbePointer(QuarvBuffer*) { return 0; }
+void CloseDirectDraw(QuarvBuffer*) {}
+bool ClientOrigin(QuarvBuffer*, int32_t* x, int32_t* y) {
+    *x = *y = 0;
+    return true;
+}
+bool PlayerHasForeground(QuarvBuffer*) { return false; }
+void ScreenArea(QuarvBuffer*, int32_t rect[4]) { rect[0] = rect[1] = rect[2] = rect[3] = 0; }
+void PaintBlack(DrawSession*, int32_t, int32_t, int32_t, int32_t) {}
+bool HidePointerOver(int32_t, int32_t, int32_t, int32_t) { return false; }
+void ShowPointer() {}
+bool LockSurface(QuarvBuffer*, uint8_t**, int32_t*) { return false; }
+void UnlockSurface(QuarvBuffer*) {}
+
+}  // namespace backend

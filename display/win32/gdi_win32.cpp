@@ -7,6 +7,8 @@
 
 #include "display/display_backend.h"
 
+void FreeDirectDrawLibrary();
+
 namespace {
 
 typedef HBITMAP(WINAPI* CreateDIBSectionFn)(HDC, const BITMAPINFO*, UINT, void**, HANDLE, DWORD);
@@ -287,6 +289,7 @@ uint32_t RealizeInWindow(QuarvBuffer* b, bool invalidate) {
 }
 
 void FreeLibraries() {
+    FreeDirectDrawLibrary();
     if (reinterpret_cast<uintptr_t>(wingModule) >= 32) {
         FreeLibrary(wingModule);
         ForgetWinG();

@@ -4,7 +4,9 @@
 # pattern and two changed rectangles, and compares the screenshots taken
 # here (xwd of the root window) with the pattern, pixel for pixel.
 # Cases: types 4 and 5, plain and doubled, window styles and positions, on
-# an 800x600 24-bit and a 640x480 16-bit screen.
+# an 800x600 24-bit and a 640x480 16-bit screen. Type 5 on the 16-bit
+# screen is drawn through GDI here (0x20: no DirectDraw); the direct path
+# has its own test (test_ddraw_path.sh).
 set -u
 source "$QUARVEL_ROOT/scripts/wine_env.sh"
 PROG="$QUARVEL_WIN32_BIN/player_display_gui.exe"
@@ -50,9 +52,9 @@ wine_env_stop
 
 wine_env_start 640x480x16
 run_case t4-16-plain          24      160 120 0   0    -1  -1
-run_case t5-16-plain          25      160 120 0   0    -1  -1
+run_case t5-16-plain          0x39    160 120 0   0    -1  -1
 run_case t4-16-double         0x218   160 120 320 240  -1  -1
-run_case t5-16-double         25      160 120 320 240  0   0
+run_case t5-16-double         0x39    160 120 320 240  0   0
 wine_env_stop
 
 [ "$fail" = 0 ] && echo "PASS: every display case"
