@@ -19,9 +19,17 @@ if [ -f "$dir/ready.txt" ]; then
   sleep 0.5
   window=$(xdotool search --name '^QuarvPlay$' | head -1)
   [ -n "$window" ] && xdotool windowfocus --sync "$window" 2>/dev/null
+  # Modifiers are held down on their own first: the window reads their state
+  # when the key arrives, and a combined press can deliver both at once.
   for key in shift+F1 ctrl+F2 shift+Tab alt+F4 space period Return Escape; do
-    xdotool key "$key"
-    sleep 0.2
+    case "$key" in
+      *+*) mod=${key%%+*}; k=${key#*+}
+           xdotool keydown "$mod"; sleep 0.3
+           xdotool key "$k"; sleep 0.3
+           xdotool keyup "$mod" ;;
+      *)   xdotool key "$key" ;;
+    esac
+    sleep 0.3
   done
 fi
 wait "$pid"
