@@ -43,8 +43,13 @@ expect_file "answer 1: parent owns the usage box" want2.txt boxes2.txt
 printf 'query 10019\n%s\nexit 0\n' "$BANNER_LINE" > want2p.txt
 expect_file "answer 1: banner" want2p.txt parent2.txt
 
-# 3. A parent of another title, with a name to play (no box).
+# 3. A parent of another title, with a name to play (there is no such
+# movie: the parent owns the box that says so).
+wine boxreader.exe boxes3.txt 1 60000 & reader=$!
 wine parent_gui.exe parent3.txt 8995 "Some other program" quarvplay.exe clip
+wait "$reader"
+printf 'QuarvPlay\n Error opening file: clip.Qvl.\nowner: Some other program\n' > want3.txt
+expect_file "other title: the parent owns the box" want3.txt boxes3.txt
 printf '%s\nexit 0\n' "$BANNER_LINE" > want3p.txt
 expect_file "other title: no query, banner" want3p.txt parent3.txt
 
