@@ -191,8 +191,29 @@ bool DirectRect(QuarvBuffer* b, DirectCall* c, const DisplayRect& r) {
     return true;
 }
 
+const uint32_t kSavedScreenSize = 64000;
+
+// The buffer's format with identity colour slots, to the driver.
+void SendSetFormat(QuarvBuffer* b) {
+    DescribeBuffer(b);
+    backend::SendToDriver(b, b->type == 1 ? kDriverSetFormat320x240 : kDriverSetFormat320x200, sizeof header,
+                          &header);
+}
+
+void SendDraw(QuarvBuffer* b) {
+    DescribeBuffer(b);
+    backend::SendToDriver(b, kDriverDraw, b->pitch * b->height, b->pixels);
+}
+
 void FreeBuffer(QuarvBuffer* b) {
-    if (b->type == 5) {
+    if (b->fullScreen) {
+        backend::CloseFullScreenWindow(b);
+        if (b->memoryKind == 2)
+            AlignedFree(b->savedScreen);
+        else
+            AlignedFree(b->pixels);
+        b->pixels = nullptr;
+    } else if (b->type == 5) {
         backend::DestroyDibBitmap(b);
         backend::CloseDirectDraw(b);
         if (b->blitter) QuarvBlitClose(b->blitter);
@@ -288,8 +309,6 @@ QuarvBuffer* QuarvBufferOpen(void* playerWindow, uint32_t typeArg, uint32_t widt
         if (requested || type <= 4) return nullptr;
         type--;
     }
-    if (type < 4) return nullptr;  // no full-screen driver to build it on
-
     auto* b = static_cast<QuarvBuffer*>(AlignedAlloc(sizeof(QuarvBuffer)));
     if (!b) return nullptr;
     memset(b, 0, sizeof *b);
@@ -309,7 +328,33 @@ QuarvBuffer* QuarvBufferOpen(void* playerWindow, uint32_t typeArg, uint32_t widt
     b->paletteEnd = b->paletteSize - b->paletteStart;
     if (b->paletteEnd < b->paletteStart) b->paletteEnd = b->paletteStart;
 
-    if (type == 4) {
+    if (type <= 3) {
+        b->fullScreen = 1;
+        b->bottomUp = 1;
+        b->paletteSize = 256;
+        b->paletteStart = 0;
+        b->paletteEnd = 256;
+        if (type == 1 && height <= 200) b->height = 204;
+        if (type == 3) {
+            b->memoryKind = 2;
+            b->width = 320;
+            b->height = 200;
+            b->pitch = 320;
+            b->pixels = reinterpret_cast<uint8_t*>(static_cast<uintptr_t>(process.displayMemory));
+            b->savedScreen = static_cast<uint8_t*>(AlignedAlloc(kSavedScreenSize));
+            if (b->savedScreen) memset(b->savedScreen, 0, kSavedScreenSize);
+        } else {
+            b->memoryKind = 1;
+            b->pixels = static_cast<uint8_t*>(AlignedAlloc(size_t{b->pitch} * b->height));
+        }
+        if (type == 3 ? !b->savedScreen : !b->pixels) {
+            if (type == 3) b->pixels = nullptr;  // display memory is not ours
+            AlignedFree(b->savedScreen);
+            AlignedFree(b->pixels);
+            AlignedFree(b);
+            return nullptr;
+        }
+    } else if (type == 4) {
         b->memoryKind = 1;
         b->bottomUp = backend::FindDibSectionFunctions() ? 0 : 1;
         b->pixels = static_cast<uint8_t*>(AlignedAlloc(size_t{b->pitch} * height));
@@ -341,7 +386,7 @@ QuarvBuffer* QuarvBufferOpen(void* playerWindow, uint32_t typeArg, uint32_t widt
     }
 
     b->freeColours = b->paletteEnd - b->paletteStart;
-    if (b->memoryKind != 2) memset(b->pixels, 0, size_t{b->pitch} * height);
+    if (b->memoryKind != 2) memset(b->pixels, 0, size_t{b->pitch} * b->height);
     if (b->screenColours <= 256) {
         uint8_t rgb[768];
         backend::ReadSystemPalette(rgb);
@@ -353,7 +398,29 @@ QuarvBuffer* QuarvBufferOpen(void* playerWindow, uint32_t typeArg, uint32_t widt
         }
     }
     b->playerWindow = playerWindow;
+    if (b->fullScreen) {
+        if (!backend::OpenFullScreenWindow(b)) {
+            FreeBuffer(b);
+            return nullptr;
+        }
+        SendSetFormat(b);
+        backend::ShowFullScreen(b);
+    }
     return b;
+}
+
+void FullScreenActivated(QuarvBuffer* b, bool active) {
+    if (!b || !b->fullScreen) return;
+    b->active = active ? 1 : 0;
+    if (b->type == 3) {
+        // The display memory belongs to whoever is active.
+        if (active)
+            memcpy(b->pixels, b->savedScreen, kSavedScreenSize);
+        else
+            memcpy(b->savedScreen, b->pixels, kSavedScreenSize);
+    } else if (active) {
+        SendDraw(b);
+    }
 }
 
 uint32_t QuarvBufferBlit(QuarvBuffer* b, void* dc, int32_t x, int32_t y, int32_t srcX, int32_t srcY, int32_t width,
@@ -366,6 +433,11 @@ uint32_t QuarvBufferBlit(QuarvBuffer* b, void* dc, int32_t x, int32_t y, int32_t
         return 0;
     }
     b->drawn = 1;
+    if (b->fullScreen) {
+        if (b->type == 3) return 0;  // the frame is already in display memory
+        SendDraw(b);
+        return 256;
+    }
 
     DisplayRect one{x, y, srcX, srcY, width, height};
     const DisplayRect* rects = &one;
@@ -485,6 +557,13 @@ void UpdateDisplayPalette(QuarvBuffer* b, const uint8_t colours[768]) {
         backend::DeletePaletteObject(b);
         backend::CreatePaletteObject(b, entries, b->paletteSize);
         if (b->type == 5) backend::SetDibColours(b, UsesWinG());
+    } else {
+        // The colours travel in the shared header's slots for this one request.
+        DescribeBuffer(b);
+        memcpy(header.colours, b->palette, sizeof header.colours);
+        backend::SendToDriver(b, b->type == 1 ? kDriverNewColours320x240 : kDriverNewColours320x200, sizeof header,
+                              &header);
+        SetIdentityColours();
     }
     if (b->screenColours > 256) b->redrawAll = 1;
     if (b->blitter) QuarvBlitSetPalette(b->blitter, b->palette, b->paletteLayout);

@@ -92,7 +92,8 @@ bool FindDibSectionFunctions();
 bool LoadWinG();
 // WinG's recommended DIB height: negative for top-down.
 int32_t WinGRecommendedHeight();
-// The full-screen driver (none yet: types 1-3 fail as without it).
+// The full-screen driver: DISPDIB.DLL loaded as a module (once) and its
+// "DisplayDibWindow" class then present.
 bool FullScreenDriverAvailable();
 
 // Type 5: the memory device context and the 8-bit bitmap described by
@@ -157,4 +158,34 @@ void ShowPointer();
 bool LockSurface(QuarvBuffer* buffer, uint8_t** memory, int32_t* pitch);
 void UnlockSurface(QuarvBuffer* buffer);
 
+// The full-screen types. OpenFullScreenWindow makes the 32 x 32 pop-up of
+// the driver's class owned by the player window and takes over its window
+// procedure; false when it cannot be made.
+bool OpenFullScreenWindow(QuarvBuffer* buffer);
+// Shows the player window minimised and the driver's window topmost over
+// the whole screen.
+void ShowFullScreen(QuarvBuffer* buffer);
+// One request to the driver: WM_COPYDATA with (code, bytes, data).
+void SendToDriver(QuarvBuffer* buffer, uint32_t code, uint32_t bytes, const void* data);
+// Hides the driver's window, tells the driver to close (0x0402), gives the
+// window its procedure back and destroys it.
+void CloseFullScreenWindow(QuarvBuffer* buffer);
+
 }  // namespace backend
+
+// Request codes of the full-screen driver.
+constexpr uint32_t kDriverSetFormat320x240 = 0x8AD50400u;
+constexpr uint32_t kDriverSetFormat320x200 = 0x8AD10400u;
+constexpr uint32_t kDriverNewColours320x240 = 0x8AC50400u;
+constexpr uint32_t kDriverNewColours320x200 = 0x8AC10400u;
+constexpr uint32_t kDriverDraw = 0x0A500401u;
+constexpr uint32_t kDriverClose = 0x0402u;     // a plain message, not a request
+constexpr uint32_t kFullScreenActivation = 0x5A78u;  // sent on to the player window
+
+// Win32: counts the driver as present, for test programs that register a
+// "DisplayDibWindow" class of their own in its place.
+void AssumeFullScreenDriverForTests();
+
+// Called by the driver window's procedure on activation (true) and
+// deactivation: redraws, or saves the display memory of type 3.
+void FullScreenActivated(QuarvBuffer* buffer, bool active);

@@ -3,6 +3,7 @@
 // tests can look at every pixel of the client area.
 #pragma once
 #include <cstdint>
+#include <vector>
 
 #include "display/display_backend.h"
 
@@ -17,6 +18,8 @@ struct MemoryScreenConfig {
     int32_t wingHeight = -1;        // WinG's recommended DIB height (sign = orientation)
     bool failBitmap = false;        // creating the DIB section or WinG bitmap fails
     bool failDc = false;            // no device context can be had
+    bool fullScreenDriver = false; // the full-screen driver and its window class exist
+    bool failDriverWindow = false; // its window cannot be made
     int32_t clientWidth = 800;
     int32_t clientHeight = 600;
 };
@@ -52,3 +55,12 @@ MemoryScreenStats MemoryScreenStatsNow();
 const LogicalPaletteEntry* MemoryPaletteEntries(const void* paletteHandle, uint32_t* count);
 // The colour table of a buffer's DIB section as 0xRRGGBB values.
 const uint32_t* MemoryDibColours(const QuarvBuffer* buffer);
+
+// What the simulated full-screen driver received, in order.
+struct DriverRequest {
+    uint32_t code;        // WM_COPYDATA code, or kDriverClose for the close message
+    std::vector<uint8_t> data;
+};
+const std::vector<DriverRequest>& MemoryDriverRequests();
+// Whether the driver's window is up and shown topmost over the screen.
+bool MemoryDriverWindowShown();

@@ -27,6 +27,9 @@ struct Screen {
     uint8_t systemPalette[768];
     MemoryScreenStats stats;
     int windowDcToken;  // its address stands for the window's device context
+    std::vector<DriverRequest> driverRequests;
+    int driverWindowToken;  // its address stands for the driver's window
+    bool driverShown;
 };
 
 Screen& screen() {
@@ -83,6 +86,8 @@ void CopyFromDib(const QuarvBuffer* b, int32_t dx, int32_t dy, int32_t dw, int32
 void MemoryScreenReset(const MemoryScreenConfig& config) {
     Screen& s = screen();
     s.config = config;
+    s.driverRequests.clear();
+    s.driverShown = false;
     s.client.assign(size_t(config.clientWidth) * config.clientHeight, kUntouched);
     memset(s.systemPalette, 0, sizeof s.systemPalette);
     s.stats = MemoryScreenStats{};
@@ -136,7 +141,7 @@ bool LoadWinG() { return screen().config.wing; }
 
 int32_t WinGRecommendedHeight() { return screen().config.wingHeight; }
 
-bool FullScreenDriverAvailable() { return false; }
+bool FullScreenDriverAvailable() { return screen().config.fullScreenDriver; }
 
 bool CreateDibBitmap(QuarvBuffer* buffer, const SharedBitmapHeader* header, bool useWinG) {
     Screen& s = screen();
@@ -274,5 +279,33 @@ bool HidePointerOver(int32_t, int32_t, int32_t, int32_t) { return false; }
 void ShowPointer() {}
 bool LockSurface(QuarvBuffer*, uint8_t**, int32_t*) { return false; }
 void UnlockSurface(QuarvBuffer*) {}
+
+}  // namespace backend
+
+const std::vector<DriverRequest>& MemoryDriverRequests() { return screen().driverRequests; }
+bool MemoryDriverWindowShown() { return screen().driverShown; }
+
+namespace backend {
+
+bool OpenFullScreenWindow(QuarvBuffer* b) {
+    if (screen().config.failDriverWindow) return false;
+    b->dispDibWindow = &screen().driverWindowToken;
+    return true;
+}
+
+void ShowFullScreen(QuarvBuffer* b) { screen().driverShown = b->dispDibWindow != nullptr; }
+
+void SendToDriver(QuarvBuffer* b, uint32_t code, uint32_t bytes, const void* data) {
+    if (!b->dispDibWindow) return;
+    const auto* p = static_cast<const uint8_t*>(data);
+    screen().driverRequests.push_back(DriverRequest{code, std::vector<uint8_t>(p, p + bytes)});
+}
+
+void CloseFullScreenWindow(QuarvBuffer* b) {
+    if (!b->dispDibWindow) return;
+    screen().driverShown = false;
+    screen().driverRequests.push_back(DriverRequest{kDriverClose, {}});
+    b->dispDibWindow = nullptr;
+}
 
 }  // namespace backend

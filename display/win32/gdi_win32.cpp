@@ -159,8 +159,6 @@ int32_t WinGRecommendedHeight() {
     return info.height;
 }
 
-bool FullScreenDriverAvailable() { return false; }
-
 bool CreateDibBitmap(QuarvBuffer* b, const SharedBitmapHeader* header, bool useWinG) {
     HDC memoryDc;
     if (useWinG) {
