@@ -97,6 +97,13 @@ size_trace() { sed -E 's/ at .*//' watch.txt | uniq | tr '\n' ' ' | sed 's/ $//'
 # The frames a /Q caption showed, in order (repeats folded).
 frame_trace() { sed -nE 's/.*Frame: ([0-9]+)$/\1/p' watch.txt | uniq | tr '\n' ' ' | sed 's/ $//'; }
 
+# How often the /Q caption went back to a lower frame (the movie wrapped),
+# and the last frame shown: "WRAPS LAST". Robust against captions the
+# watcher missed on a busy machine.
+wraps_and_last() {
+  frame_trace | tr ' ' '\n' | awk 'NF { if (seen && $1 < last) w++; last = $1; seen = 1 } END { print w + 0, last }'
+}
+
 # screenshot OUT.xwd
 screenshot() { xwd -root -silent > "$1.part" && mv "$1.part" "$1"; }
 
