@@ -12,6 +12,7 @@
 #include "player/playback.h"
 #include "player/selfplay.h"
 #include "player/settings.h"
+#include "player/window.h"
 #include "player/win32/app_win32.h"
 
 HINSTANCE AppInstance = nullptr;
@@ -36,19 +37,6 @@ HWND CheckParent(HWND parent) {
         SendMessageA(parent, kParentQuery, 0, 0) == kParentLetsGo)
         return nullptr;
     return parent;
-}
-
-// Everything already queued for the thread, before any window of ours exists.
-void PumpQueuedMessages() {
-    MSG msg;
-    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
-        if (msg.message == WM_QUIT) {
-            PlayerWindow = nullptr;
-            return;
-        }
-        TranslateMessage(&msg);
-        DispatchMessageA(&msg);
-    }
 }
 
 void RunPlayer(char* commandLine) {
@@ -86,7 +74,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int) {
 
     Settings.ParentWindow = reinterpret_cast<uintptr_t>(CheckParent(reinterpret_cast<HWND>(TakeParentSwitch(line))));
 
-    PumpQueuedMessages();
+    PumpMessages();  // everything already queued, before any window of ours exists
 
     SetPlayerTitle(kPlayerTitle);
     if (lineFits) RunPlayer(line);
