@@ -71,12 +71,12 @@ qvw::Palette Greys() {
     return pal;
 }
 
-Prepared Prepare(const qvw::MovieSpec& spec) {
+Prepared Prepare(const qvw::MoviePlan& plan) {
     Prepared p;
-    p.width = spec.width;
-    p.height = spec.height;
+    p.width = plan.width;
+    p.height = plan.height;
     qvw::WriteReport report;
-    p.file = qvw::WriteMovie(spec, &report);
+    p.file = qvw::WriteMovie(plan, &report);
     p.blockCounts = report.block_counts;
     const uint8_t* h = p.file.data();
     uint32_t sizes[4] = {U32(h + 56), U32(h + 60), U32(h + 64), U32(h + 68)};
@@ -88,7 +88,7 @@ Prepared Prepare(const qvw::MovieSpec& spec) {
     BuildDecodeTables(work.data(), static_cast<uint32_t>(work.size()), reinterpret_cast<DecodeTables*>(p.tables.data()),
                       sizes);
     uint64_t at = report.first_record_offset;
-    for (uint32_t i = 0; i < spec.frames.size(); ++i) {
+    for (uint32_t i = 0; i < plan.frames.size(); ++i) {
         const uint32_t v = report.video_offsets[i];
         p.videos.push_back({h + at + v, report.frame_sizes[i] - v});
         at += report.frame_sizes[i];
@@ -96,17 +96,17 @@ Prepared Prepare(const qvw::MovieSpec& spec) {
     return p;
 }
 
-qvw::MovieSpec Generated(uint32_t w, uint32_t h, uint32_t frames, Painter paint) {
-    qvw::MovieSpec spec;
-    spec.width = w;
-    spec.height = h;
+qvw::MoviePlan Generated(uint32_t w, uint32_t h, uint32_t frames, Painter paint) {
+    qvw::MoviePlan plan;
+    plan.width = w;
+    plan.height = h;
     for (uint32_t f = 0; f < frames; ++f) {
-        qvw::FrameSpec fs;
+        qvw::FramePlan fs;
         fs.picture = paint(w, h, f);
         if (f == 0) fs.palette = Greys();
-        spec.frames.push_back(std::move(fs));
+        plan.frames.push_back(std::move(fs));
     }
-    return spec;
+    return plan;
 }
 
 enum Content { kDemo, kFull, kMix };
@@ -115,14 +115,14 @@ const Prepared& Load(Content c) {
     static std::map<Content, std::unique_ptr<Prepared>> cache;
     auto& slot = cache[c];
     if (!slot) {
-        qvw::MovieSpec spec;
+        qvw::MoviePlan plan;
         if (c == kDemo) {
-            spec = qvw::MakeDemoSpec(150);
-            spec.tracks[0].reset();  // only the picture is timed
+            plan = qvw::MakeDemoPlan(150);
+            plan.tracks[0].reset();  // only the picture is timed
         } else {
-            spec = Generated(640, 480, 30, c == kFull ? Texture : Mixed);
+            plan = Generated(640, 480, 30, c == kFull ? Texture : Mixed);
         }
-        slot = std::make_unique<Prepared>(Prepare(spec));
+        slot = std::make_unique<Prepared>(Prepare(plan));
     }
     return *slot;
 }

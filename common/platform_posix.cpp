@@ -1,10 +1,10 @@
 #include "common/platform.h"
 
 #include <cctype>
+#include <chrono>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <ctime>
 #include <fcntl.h>
 #include <string>
 #include <unistd.h>
@@ -44,9 +44,9 @@ const FileLayer kPosixFiles = {PosixOpen, PosixRead, PosixSeek, PosixClose};
 const FileLayer* g_files = &kPosixFiles;
 
 uint32_t MonotonicMs() {
-    timespec ts;
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return static_cast<uint32_t>(static_cast<uint64_t>(ts.tv_sec) * 1000u + ts.tv_nsec / 1000000);
+    using namespace std::chrono;
+    // Wraps at 2^32 like the Windows millisecond clock.
+    return static_cast<uint32_t>(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
 }
 uint32_t (*g_clock)() = MonotonicMs;
 

@@ -12,7 +12,7 @@
 //
 // Three recent values per tree live in the nodes themselves: an escape leaf
 // is the node of its cache position, so decoding it yields the cached value
-// with no special case.
+// with no extra case.
 #pragma once
 #include <cstddef>
 #include <cstdint>

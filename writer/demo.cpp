@@ -236,26 +236,26 @@ std::vector<uint8_t> Music(double seconds) {
 
 }  // namespace
 
-MovieSpec MakeDemoSpec(uint32_t frames) {
-    MovieSpec spec;
-    spec.width = kW;
-    spec.height = kH;
-    spec.frame_rate = FrameRateForFps(kFps);
+MoviePlan MakeDemoPlan(uint32_t frames) {
+    MoviePlan plan;
+    plan.width = kW;
+    plan.height = kH;
+    plan.frame_rate = FrameRateForFps(kFps);
     const Palette base = BasePalette();
     for (uint32_t f = 0; f < frames; ++f) {
-        FrameSpec fs;
+        FramePlan fs;
         fs.picture = DrawFrame(f);
         fs.palette = FramePalette(base, f);
-        spec.frames.push_back(std::move(fs));
+        plan.frames.push_back(std::move(fs));
     }
-    TrackSpec music;
+    TrackPlan music;
     music.rate = kRate;
     music.bits = 16;
     music.channels = 2;
     music.compressed = true;
     music.pcm = Music(frames / double(kFps) + 1.5);  // the picture plus the lead
-    spec.tracks[0] = std::move(music);
-    return spec;
+    plan.tracks[0] = std::move(music);
+    return plan;
 }
 
 }  // namespace qvw

@@ -32,11 +32,11 @@ bool WriteBytesFile(const std::vector<uint8_t>& bytes, const std::string& path, 
     return ok;
 }
 
-bool WriteMovieFile(const MovieSpec& spec, const std::string& path, std::string* error,
+bool WriteMovieFile(const MoviePlan& plan, const std::string& path, std::string* error,
                     WriteReport* report) {
     std::vector<uint8_t> bytes;
     try {
-        bytes = WriteMovie(spec, report);
+        bytes = WriteMovie(plan, report);
     } catch (const std::exception& e) {
         *error = e.what();
         return false;

@@ -24,7 +24,7 @@ void Check(bool ok, const char* what) {
 }
 
 // Unpacked sound of every record's chunk for one track (nullopt: no chunk).
-std::vector<std::optional<std::vector<uint8_t>>> CutTrack(const TrackSpec& tr, uint32_t frames,
+std::vector<std::optional<std::vector<uint8_t>>> CutTrack(const TrackPlan& tr, uint32_t frames,
                                                           uint32_t records, bool ring,
                                                           uint64_t frame_time) {
     std::vector<std::optional<std::vector<uint8_t>>> out(records);
@@ -77,27 +77,27 @@ uint32_t FrameTimeOf(int32_t frame_rate) {
     return static_cast<uint32_t>(-static_cast<int64_t>(frame_rate));
 }
 
-std::vector<uint8_t> WriteMovie(const MovieSpec& spec, WriteReport* report) {
-    const uint32_t W = spec.width, H = spec.height;
+std::vector<uint8_t> WriteMovie(const MoviePlan& plan, WriteReport* report) {
+    const uint32_t W = plan.width, H = plan.height;
     Check(W >= 4 && H >= 4, "the picture must be at least 4 x 4 pixels");
     Check(uint64_t(W) * H <= (uint64_t(1) << 28), "the picture is too large");
-    Check(!spec.frames.empty(), "a movie needs at least one frame");
-    Check(spec.frames.size() < 0x10000000, "too many frames");
-    Check(spec.max_code_length >= 1 && spec.max_code_length <= 32, "max_code_length must be 1..32");
-    Check(!(spec.y_double && spec.y_interlace), "choose y_double or y_interlace, not both");
-    for (const FrameSpec& f : spec.frames)
+    Check(!plan.frames.empty(), "a movie needs at least one frame");
+    Check(plan.frames.size() < 0x10000000, "too many frames");
+    Check(plan.max_code_length >= 1 && plan.max_code_length <= 32, "max_code_length must be 1..32");
+    Check(!(plan.y_double && plan.y_interlace), "choose y_double or y_interlace, not both");
+    for (const FramePlan& f : plan.frames)
         Check(f.picture.empty() || f.picture.size() == size_t(W) * H, "a picture must be width x height");
-    for (const auto& tr : spec.tracks) {
+    for (const auto& tr : plan.tracks) {
         if (!tr) continue;
         Check(tr->bits == 8 || tr->bits == 16, "sound must be 8 or 16 bits");
         Check(tr->channels == 1 || tr->channels == 2, "sound must be mono or stereo");
         Check(tr->rate >= 1 && tr->rate <= 0xFFFFFF, "sample rate must be 1..16777215 Hz");
     }
 
-    const uint32_t frames = static_cast<uint32_t>(spec.frames.size());
-    const uint32_t records = frames + (spec.ring ? 1 : 0);
-    const uint64_t frame_time = spec.frame_rate > 0 ? uint64_t(spec.frame_rate) * 100
-                                                    : uint64_t(-int64_t(spec.frame_rate));
+    const uint32_t frames = static_cast<uint32_t>(plan.frames.size());
+    const uint32_t records = frames + (plan.ring ? 1 : 0);
+    const uint64_t frame_time = plan.frame_rate > 0 ? uint64_t(plan.frame_rate) * 100
+                                                    : uint64_t(-int64_t(plan.frame_rate));
     WriteReport local;
     WriteReport& rep = report ? *report : local;
     const bool keep_pictures = rep.keep_pictures;
@@ -112,7 +112,7 @@ std::vector<uint8_t> WriteMovie(const MovieSpec& spec, WriteReport* report) {
     std::vector<std::vector<uint32_t>> tokens(records);
     ValueTrees trees;
     const std::vector<uint8_t> blank(size_t(W) * H, 0);
-    const FrameSpec ring_spec;
+    const FramePlan ring_plan;
     auto analyse = [&](int banned_pair) {
         rep.palettes.clear();
         rep.pictures.clear();
@@ -125,7 +125,7 @@ std::vector<uint8_t> WriteMovie(const MovieSpec& spec, WriteReport* report) {
         const uint8_t* previous = blank.data();
         for (uint32_t i = 0; i < records; ++i) {
             const bool is_ring = i == frames;
-            const FrameSpec& fs = is_ring ? ring_spec : spec.frames[i];
+            const FramePlan& fs = is_ring ? ring_plan : plan.frames[i];
             std::vector<uint8_t>& chunk = palette_chunks[i];
             chunk.clear();
             tokens[i].clear();
@@ -147,8 +147,8 @@ std::vector<uint8_t> WriteMovie(const MovieSpec& spec, WriteReport* report) {
                                              : (fs.picture.empty() ? previous : fs.picture.data());
             if (!fs.raw_video) {
                 VideoCoder::Options opt;
-                opt.threshold = is_ring ? 0 : spec.lossy_threshold;  // the ring frame restores frame 0 exactly
-                opt.overshoot = spec.overshoot_final_run;
+                opt.threshold = is_ring ? 0 : plan.lossy_threshold;  // the ring frame restores frame 0 exactly
+                opt.overshoot = plan.overshoot_final_run;
                 opt.banned_pair = banned_pair;
                 video.CodeFrame(picture, fs, in_force, opt, &tokens[i], &rep.block_counts);
                 trees.Count(tokens[i]);
@@ -159,13 +159,13 @@ std::vector<uint8_t> WriteMovie(const MovieSpec& spec, WriteReport* report) {
                 first_palette = in_force;
             }
             if (rep.keep_pictures) rep.pictures.push_back(video.Shown());
-            if (spec.progress) spec.progress(0, i + 1, records);
+            if (plan.progress) plan.progress(0, i + 1, records);
         }
     };
     analyse(-1);
     const int give_up = trees.PairToGiveUp();
     if (give_up >= 0) analyse(give_up);
-    trees.Build(spec.trees, spec.max_code_length);
+    trees.Build(plan.trees, plan.max_code_length);
     trees.FillReport(&rep);
     BitWriter tree_bits;
     trees.WriteTreeBlock(&tree_bits);
@@ -176,11 +176,11 @@ std::vector<uint8_t> WriteMovie(const MovieSpec& spec, WriteReport* report) {
     std::array<uint32_t, kMaxTracks> lead{};
     std::array<uint32_t, kMaxTracks> format{};
     for (int t = 0; t < kMaxTracks; ++t) {
-        if (!spec.tracks[t]) continue;
-        const TrackSpec& tr = *spec.tracks[t];
+        if (!plan.tracks[t]) continue;
+        const TrackPlan& tr = *plan.tracks[t];
         format[t] = tr.rate | (tr.channels == 2 ? kTrackStereo : 0) | (tr.bits == 16 ? kTrack16Bit : 0) |
                     kTrackExists | (tr.compressed ? kTrackCompressed : 0) | tr.format_extra_bits;
-        auto pcm = CutTrack(tr, frames, records, spec.ring, frame_time);
+        auto pcm = CutTrack(tr, frames, records, plan.ring, frame_time);
         sound[t].resize(records);
         rep.track_chunks[t].resize(records);
         for (uint32_t i = 0; i < records; ++i) {
@@ -227,7 +227,7 @@ std::vector<uint8_t> WriteMovie(const MovieSpec& spec, WriteReport* report) {
             body.insert(body.end(), sound[t][i].begin(), sound[t][i].end());
         }
         rep.video_offsets[i] = static_cast<uint32_t>(body.size() - start);
-        const FrameSpec* fs = i < frames ? &spec.frames[i] : nullptr;
+        const FramePlan* fs = i < frames ? &plan.frames[i] : nullptr;
         if (fs && fs->raw_video) {
             body.insert(body.end(), fs->raw_video->begin(), fs->raw_video->end());
         } else {
@@ -241,7 +241,7 @@ std::vector<uint8_t> WriteMovie(const MovieSpec& spec, WriteReport* report) {
         }
         rep.frame_sizes[i] = static_cast<uint32_t>(body.size() - start);
         rep.frame_types[i] = type;
-        if (spec.progress) spec.progress(1, i + 1, records);
+        if (plan.progress) plan.progress(1, i + 1, records);
     }
 
     std::vector<uint8_t> out;
@@ -250,9 +250,9 @@ std::vector<uint8_t> WriteMovie(const MovieSpec& spec, WriteReport* report) {
     PutU32(&out, W);
     PutU32(&out, H);
     PutU32(&out, frames);
-    PutU32(&out, static_cast<uint32_t>(spec.frame_rate));
-    PutU32(&out, (spec.ring ? kFlagRing : 0) | (spec.y_interlace ? kFlagYInterlace : 0) |
-                     (spec.y_double ? kFlagYDouble : 0) | spec.extra_flags);
+    PutU32(&out, static_cast<uint32_t>(plan.frame_rate));
+    PutU32(&out, (plan.ring ? kFlagRing : 0) | (plan.y_interlace ? kFlagYInterlace : 0) |
+                     (plan.y_double ? kFlagYDouble : 0) | plan.extra_flags);
     for (uint32_t l : lead) PutU32(&out, l);
     PutU32(&out, static_cast<uint32_t>(tree_block.size()));
     for (int t = 0; t < 4; ++t) PutU32(&out, trees.SizeField(t));

@@ -255,7 +255,7 @@ void VideoCoder::Add(const Coded& c, bool last_block, bool overshoot) {
     if (last_block) Flush(true, overshoot);
 }
 
-void VideoCoder::CodeFrame(const uint8_t* picture, const FrameSpec& fs, const Palette& palette,
+void VideoCoder::CodeFrame(const uint8_t* picture, const FramePlan& fs, const Palette& palette,
                            const Options& opt, std::vector<uint32_t>* tokens,
                            std::array<uint64_t, 4>* kind_counts) {
     const uint32_t blocks = Blocks();

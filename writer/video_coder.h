@@ -25,7 +25,7 @@ public:
     };
     // Codes `picture` (width x height) and appends its tokens. `palette` is the
     // one the frame is shown with.
-    void CodeFrame(const uint8_t* picture, const FrameSpec& fs, const Palette& palette,
+    void CodeFrame(const uint8_t* picture, const FramePlan& fs, const Palette& palette,
                    const Options& opt, std::vector<uint32_t>* tokens,
                    std::array<uint64_t, 4>* kind_counts);
 

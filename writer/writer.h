@@ -7,18 +7,18 @@
 //
 // Minimal use:
 //
-//     qvw::MovieSpec spec;
-//     spec.width = 64; spec.height = 48;
-//     spec.frame_rate = qvw::FrameRateForFps(15);
-//     qvw::FrameSpec f;
+//     qvw::MoviePlan plan;
+//     plan.width = 64; plan.height = 48;
+//     plan.frame_rate = qvw::FrameRateForFps(15);
+//     qvw::FramePlan f;
 //     f.picture.assign(64 * 48, 7);          // every pixel palette index 7
 //     f.palette = qvw::Palette{};            // 256 x {r, g, b}
 //     (*f.palette)[7] = {255, 0, 0};
-//     spec.frames.push_back(f);
-//     std::vector<uint8_t> bytes = qvw::WriteMovie(spec);
+//     plan.frames.push_back(f);
+//     std::vector<uint8_t> bytes = qvw::WriteMovie(plan);
 //
-// Everything is deterministic: the same spec always gives the same bytes.
-// Invalid specs throw std::invalid_argument with a one-line reason.
+// Everything is deterministic: the same plan always gives the same bytes.
+// Invalid plans throw std::invalid_argument with a one-line reason.
 #pragma once
 #include <array>
 #include <cstdint>
@@ -87,7 +87,7 @@ struct Run {
     uint8_t colour = 0;
 };
 
-struct FrameSpec {
+struct FramePlan {
     // width x height palette indices, row by row (stored rows, top first).
     // Empty: the same picture as the previous frame (frame 0: all index 0).
     std::vector<uint8_t> picture;
@@ -121,7 +121,7 @@ enum class ChunkMode : uint8_t {
     PresenceBitZero,  // compressed tracks: unpacked size as usual, stream "not present"
 };
 
-struct TrackSpec {
+struct TrackPlan {
     uint32_t rate = 22050;  // Hz, 1..0xFFFFFF
     int bits = 16;          // 8 (unsigned) or 16 (signed little-endian)
     int channels = 2;       // 1 or 2 (interleaved, left first)
@@ -175,15 +175,15 @@ struct TreeOverride {
     std::optional<uint32_t> size_field;
 };
 
-struct MovieSpec {
+struct MoviePlan {
     uint32_t width = 0, height = 0;  // pixels; at least 4 x 4
     int32_t frame_rate = -6666;      // header FrameRate (FrameRateForFps(15))
     bool ring = false;               // add the ring frame (back to frame 0's picture)
     bool y_interlace = false;
     bool y_double = false;
     uint32_t extra_flags = 0;        // ORed into Flags (unread bits, fixture use)
-    std::vector<FrameSpec> frames;   // at least one
-    std::array<std::optional<TrackSpec>, kMaxTracks> tracks;
+    std::vector<FramePlan> frames;   // at least one
+    std::array<std::optional<TrackPlan>, kMaxTracks> tracks;
     std::array<TreeOverride, 4> trees;  // indexed by Tree
     int max_code_length = 32;        // longest Huffman code of the value trees (1..32)
     // Lossy video: a block is skipped, made solid or two-colour when that
@@ -227,18 +227,18 @@ struct WriteReport {
     std::array<uint64_t, 4> block_counts{};      // blocks coded per BlockKind (0..3)
 };
 
-// Writes the movie. Throws std::invalid_argument for an invalid spec and
+// Writes the movie. Throws std::invalid_argument for an invalid plan and
 // std::runtime_error when the pictures cannot be coded. The four trees must
 // leave one 16-bit value unused between them; when full blocks of very noisy
 // pictures use every pixel pair, the rarest pair that no other tree uses is
 // replaced by its nearest neighbour in colour (the only case in which exact
 // coding changes a pixel; WriteReport::pictures shows the result).
-std::vector<uint8_t> WriteMovie(const MovieSpec& spec, WriteReport* report = nullptr);
+std::vector<uint8_t> WriteMovie(const MoviePlan& plan, WriteReport* report = nullptr);
 
 // Writes the movie to `path` through a temporary file in the same folder that
 // is renamed at the end, so a failure leaves no partial movie. On failure
 // returns false with a one-line reason in *error.
-bool WriteMovieFile(const MovieSpec& spec, const std::string& path, std::string* error,
+bool WriteMovieFile(const MoviePlan& plan, const std::string& path, std::string* error,
                     WriteReport* report = nullptr);
 bool WriteBytesFile(const std::vector<uint8_t>& bytes, const std::string& path, std::string* error);
 
@@ -260,6 +260,6 @@ std::vector<uint8_t> EncodeSoundChunk(const uint8_t* pcm, size_t bytes, int bits
 // The demo movie: 320 x 240 at 15 frames per second, `frames` frames (225 is
 // 15 seconds), moving shapes, text, a palette animation and a 22050 Hz 16-bit
 // stereo compressed music track, all made by code.
-MovieSpec MakeDemoSpec(uint32_t frames = 225);
+MoviePlan MakeDemoPlan(uint32_t frames = 225);
 
 }  // namespace qvw

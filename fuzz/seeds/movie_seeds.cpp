@@ -8,13 +8,13 @@
 
 namespace {
 
-qvw::MovieSpec Pictures(uint32_t w, uint32_t h, uint32_t frames) {
-    qvw::MovieSpec spec;
-    spec.width = w;
-    spec.height = h;
-    spec.frame_rate = qvw::FrameRateForFps(15);
+qvw::MoviePlan Pictures(uint32_t w, uint32_t h, uint32_t frames) {
+    qvw::MoviePlan plan;
+    plan.width = w;
+    plan.height = h;
+    plan.frame_rate = qvw::FrameRateForFps(15);
     for (uint32_t f = 0; f < frames; ++f) {
-        qvw::FrameSpec frame;
+        qvw::FramePlan frame;
         frame.picture.resize(w * h);
         for (uint32_t y = 0; y < h; ++y)
             for (uint32_t x = 0; x < w; ++x) {
@@ -30,13 +30,13 @@ qvw::MovieSpec Pictures(uint32_t w, uint32_t h, uint32_t frames) {
                 p[i] = {static_cast<uint8_t>(i * 3 + f * 10), static_cast<uint8_t>(255 - i), static_cast<uint8_t>(i * 7)};
             frame.palette = p;
         }
-        spec.frames.push_back(frame);
+        plan.frames.push_back(frame);
     }
-    return spec;
+    return plan;
 }
 
-qvw::TrackSpec Track(uint32_t rate, int bits, int channels, bool compressed, uint32_t seconds_x10) {
-    qvw::TrackSpec t;
+qvw::TrackPlan Track(uint32_t rate, int bits, int channels, bool compressed, uint32_t seconds_x10) {
+    qvw::TrackPlan t;
     t.rate = rate;
     t.bits = bits;
     t.channels = channels;
@@ -57,8 +57,8 @@ int main(int argc, char** argv) {
     const std::string dir = argv[1];
     std::string error;
     int failures = 0;
-    auto write = [&](const qvw::MovieSpec& spec, const char* name) {
-        if (!qvw::WriteMovieFile(spec, dir + "/" + name, &error)) {
+    auto write = [&](const qvw::MoviePlan& plan, const char* name) {
+        if (!qvw::WriteMovieFile(plan, dir + "/" + name, &error)) {
             std::fprintf(stderr, "movie_seeds: %s: %s\n", name, error.c_str());
             ++failures;
         }

@@ -28,8 +28,8 @@ std::string Address(const void* p) { return std::to_string(reinterpret_cast<uint
 
 TEST_F(DebugLog, OpenAndCloseMessages) {
     SetDebug("1");
-    const MovieSpec spec = PatternMovie({100, 100}, 300);
-    TempFile file(MovieBytes(spec));
+    const MoviePlan plan = PatternMovie({100, 100}, 300);
+    TempFile file(MovieBytes(plan));
     ::testing::internal::CaptureStderr();
     Movie* m = QuarvOpen(file.path().c_str(), 0, 0);
     QuarvClose(m);
@@ -58,8 +58,8 @@ TEST_F(DebugLog, FailureMessages) {
 
 TEST_F(DebugLog, AllocationFailureMessages) {
     SetDebug("1");
-    const MovieSpec spec = PatternMovie({3000, 3000, 3000, 3000, 3000}, 4096);
-    MemoryFile file(MovieBytes(spec));
+    const MoviePlan plan = PatternMovie({3000, 3000, 3000, 3000, 3000}, 4096);
+    MemoryFile file(MovieBytes(plan));
     const char* expected[] = {
         "Couldn't allocate Quarv structure\r\n", "Couldn't allocate track table\r\n",
         nullptr,  // decode tables: no message
@@ -81,8 +81,8 @@ TEST_F(DebugLog, AllocationFailureMessages) {
 }
 
 TEST_F(DebugLog, OffUnlessTheLowByteIsOne) {
-    const MovieSpec spec = PatternMovie({100}, 300);
-    MemoryFile file(MovieBytes(spec));
+    const MoviePlan plan = PatternMovie({100}, 300);
+    MemoryFile file(MovieBytes(plan));
     for (const char* value : {"0", "2", "256", "x", static_cast<const char*>(nullptr)}) {
         SetDebug(value);
         ::testing::internal::CaptureStderr();
@@ -92,8 +92,8 @@ TEST_F(DebugLog, OffUnlessTheLowByteIsOne) {
 }
 
 TEST_F(DebugLog, ReadOncePerProcess) {
-    const MovieSpec spec = PatternMovie({100}, 300);
-    MemoryFile file(MovieBytes(spec));
+    const MoviePlan plan = PatternMovie({100}, 300);
+    MemoryFile file(MovieBytes(plan));
     SetDebug("0");
     QuarvClose(QuarvOpen(MemoryFile::name(), 0, 0));
     setenv("QUARVEL_PROFILE_QUARVEL_DEBUG", "1", 1);  // changed after the first open

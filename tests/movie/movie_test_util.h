@@ -34,21 +34,21 @@ inline Record PatternRecord(uint32_t record, uint32_t size) {
 // Records of the given sizes (type 0, patterned), with frame data starting
 // at offset `firstFrame` of the movie (>= 104 + 5n + 1): the tree block is
 // padded to get there.
-inline MovieSpec PatternMovie(const std::vector<uint32_t>& sizes, uint32_t firstFrame, bool ring = false) {
-    MovieSpec spec;
-    spec.header = DefaultHeader();
-    spec.ring = ring;
-    for (uint32_t i = 0; i < sizes.size(); ++i) spec.records.push_back(PatternRecord(i, sizes[i]));
+inline MoviePlan PatternMovie(const std::vector<uint32_t>& sizes, uint32_t firstFrame, bool ring = false) {
+    MoviePlan plan;
+    plan.header = DefaultHeader();
+    plan.ring = ring;
+    for (uint32_t i = 0; i < sizes.size(); ++i) plan.records.push_back(PatternRecord(i, sizes[i]));
     const uint32_t tables = 104 + 5 * static_cast<uint32_t>(sizes.size());
     EXPECT_GT(firstFrame, tables);
-    spec.trees.assign(firstFrame - tables, 0);  // four absent trees, then ignored bytes
-    return spec;
+    plan.trees.assign(firstFrame - tables, 0);  // four absent trees, then ignored bytes
+    return plan;
 }
 
 // Checks that the current record in memory is the record the movie says.
-inline void ExpectCurrentRecord(const Movie* m, const MovieSpec& spec) {
-    ASSERT_LT(m->FrameNum, spec.records.size());
-    const Bytes& want = spec.records[m->FrameNum].bytes;
+inline void ExpectCurrentRecord(const Movie* m, const MoviePlan& plan) {
+    ASSERT_LT(m->FrameNum, plan.records.size());
+    const Bytes& want = plan.records[m->FrameNum].bytes;
     ASSERT_NE(m->FrameData, nullptr);
     ASSERT_EQ(m->VideoOffset + m->VideoSize, want.size()) << "frame " << m->FrameNum;
     if (!want.empty()) {

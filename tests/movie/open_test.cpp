@@ -12,11 +12,11 @@ using namespace movietest;
 namespace {
 
 TEST(Open, ByNameReadsHeaderTablesAndFrameZero) {
-    MovieSpec spec = PatternMovie({700, 20, 300}, 400);
-    spec.header.Width = 320;
-    spec.header.Height = 240;
-    spec.records[0] = RecordBuilder().Palette({0x3F, 0, 0x10}).Sound(2, Bytes(8, 1)).Video(Bytes(50, 7)).Build();
-    const Bytes bytes = MovieBytes(spec);
+    MoviePlan plan = PatternMovie({700, 20, 300}, 400);
+    plan.header.Width = 320;
+    plan.header.Height = 240;
+    plan.records[0] = RecordBuilder().Palette({0x3F, 0, 0x10}).Sound(2, Bytes(8, 1)).Video(Bytes(50, 7)).Build();
+    const Bytes bytes = MovieBytes(plan);
     TempFile file(bytes);
     Movie* m = QuarvOpen(file.path().c_str(), 0, 0xFFFFFFFFu);
     ASSERT_NE(m, nullptr);
@@ -26,7 +26,7 @@ TEST(Open, ByNameReadsHeaderTablesAndFrameZero) {
     EXPECT_EQ(m->FrameTime, 6666u);
     EXPECT_EQ(m->FrameNum, 0u);
     EXPECT_EQ(m->FirstFramePos, 400u);
-    const uint32_t size0 = static_cast<uint32_t>(spec.records[0].bytes.size());
+    const uint32_t size0 = static_cast<uint32_t>(plan.records[0].bytes.size());
     EXPECT_EQ(m->LargestFrame, std::max(size0, 300u));
     EXPECT_EQ(m->AverageFrameSize, (size0 + 320) / 3);
     EXPECT_EQ(m->PeakRate, size0 + 320);  // shorter than a second
@@ -65,7 +65,7 @@ TEST(Open, NullArgumentAndMissingFile) {
 // Every malformed file fails the open cleanly: nothing allocated is kept and
 // the file is closed.
 TEST(Open, RefusesWhatCannotBeAMovie) {
-    const MovieSpec good = PatternMovie({100, 200, 300}, 300);
+    const MoviePlan good = PatternMovie({100, 200, 300}, 300);
     const Bytes goodBytes = MovieBytes(good);
     auto withHeader = [&](void (*edit)(MovieHeader&)) {
         Bytes b = goodBytes;
@@ -104,7 +104,7 @@ TEST(Open, RefusesWhatCannotBeAMovie) {
     };
     {
         // A record larger than everything after the tables.
-        MovieSpec bad = good;
+        MoviePlan bad = good;
         bad.sizeOverride = {100, 1000000, 300};
         cases.push_back({"record larger than the file", MovieBytes(bad)});
     }
@@ -119,18 +119,18 @@ TEST(Open, RefusesFrameDataThatOverflowsThirtyTwoBits) {
     // 5000 records of 1 MB each claimed, in a file of a little over 1 MB:
     // every record fits the file but the total is 5 GB.
     const uint32_t n = 5000;
-    MovieSpec spec = PatternMovie(std::vector<uint32_t>(n, 0), 104 + 5 * n + 1);
-    spec.records.back().bytes.assign(1 << 20, 1);
-    spec.sizeOverride.assign(n, 1 << 20);
-    MemoryFile file(MovieBytes(spec));
+    MoviePlan plan = PatternMovie(std::vector<uint32_t>(n, 0), 104 + 5 * n + 1);
+    plan.records.back().bytes.assign(1 << 20, 1);
+    plan.sizeOverride.assign(n, 1 << 20);
+    MemoryFile file(MovieBytes(plan));
     EXPECT_EQ(QuarvOpen(MemoryFile::name(), 0, 0xFFFFFFFFu), nullptr);
     EXPECT_EQ(file.closes, 1);
 }
 
 TEST(Open, FromHandleInsideABiggerFile) {
     const uint32_t base = 94720;
-    MovieSpec spec = PatternMovie({150, 250, 350}, 500);
-    const Bytes movie = MovieBytes(spec);
+    MoviePlan plan = PatternMovie({150, 250, 350}, 500);
+    const Bytes movie = MovieBytes(plan);
     Bytes bytes(base + movie.size() + 777, 0x22);
     std::fill(bytes.begin(), bytes.begin() + base, 0x11);
     std::copy(movie.begin(), movie.end(), bytes.begin() + base);
@@ -142,23 +142,23 @@ TEST(Open, FromHandleInsideABiggerFile) {
     EXPECT_EQ(file.Reads().front().pos, base);  // the header is read where the handle stood
     EXPECT_NE(m->OpenFlags & OPEN_FROM_HANDLE, 0u);
     EXPECT_EQ(m->FileHandle, kNoFile);  // preloaded
-    ExpectCurrentRecord(m, spec);
+    ExpectCurrentRecord(m, plan);
     QuarvNextFrame(m);
-    ExpectCurrentRecord(m, spec);
+    ExpectCurrentRecord(m, plan);
     QuarvClose(m);
     EXPECT_EQ(file.closes, 0);  // never the library's to close
 }
 
 TEST(Open, CallerStorageByNameAndByHandle) {
-    const MovieSpec spec = PatternMovie({4000, 4000, 4000, 4000}, 4096);
-    MemoryFile file(MovieBytes(spec));
+    const MoviePlan plan = PatternMovie({4000, 4000, 4000, 4000}, 4096);
+    MemoryFile file(MovieBytes(plan));
     alignas(16) static uint8_t storage[kMovieRecordSize];
     std::memset(storage, 0xEE, sizeof storage);
     std::strcpy(reinterpret_cast<char*>(storage), MemoryFile::name());
     Movie* m = QuarvOpen(storage, OPEN_CALLER_RECORD, 0);
     ASSERT_EQ(static_cast<void*>(m), static_cast<void*>(storage));
     EXPECT_NE(m->BufStart, nullptr);  // streamed: the file stays open
-    ExpectCurrentRecord(m, spec);
+    ExpectCurrentRecord(m, plan);
     EXPECT_NE(m->OpenFlags & OPEN_CALLER_RECORD, 0u);
     QuarvClose(m);  // must not free the storage (the sanitizer would tell)
     EXPECT_EQ(file.closes, 1);
@@ -171,15 +171,15 @@ TEST(Open, CallerStorageByNameAndByHandle) {
     m = QuarvOpen(storage, OPEN_CALLER_RECORD | OPEN_FROM_HANDLE, 0);
     ASSERT_EQ(static_cast<void*>(m), static_cast<void*>(storage));
     QuarvNextFrame(m);
-    ExpectCurrentRecord(m, spec);
+    ExpectCurrentRecord(m, plan);
     QuarvClose(m);
     EXPECT_EQ(file.closes, 1);  // the caller's handle is left open
 }
 
 TEST(Open, BufferSizeChoices) {
     // 40 records of 3000 bytes at 15 fps: peak 45000 bytes a second.
-    const MovieSpec spec = PatternMovie(std::vector<uint32_t>(40, 3000), 4096);
-    MemoryFile file(MovieBytes(spec));
+    const MoviePlan plan = PatternMovie(std::vector<uint32_t>(40, 3000), 4096);
+    MemoryFile file(MovieBytes(plan));
     struct Case {
         uint32_t extra;
         uint32_t bufSize;
@@ -214,15 +214,15 @@ TEST(Open, BufferSizeChoices) {
     ASSERT_NE(m, nullptr);
     EXPECT_EQ(m->BufStart, nullptr);
     for (int i = 0; i < 45; ++i) {
-        ExpectCurrentRecord(m, spec);
+        ExpectCurrentRecord(m, plan);
         QuarvNextFrame(m);
     }
     QuarvClose(m);
 }
 
 TEST(Open, TruncatedMovieThatWouldBePreloadedIsStreamedAndStops) {
-    MovieSpec spec = PatternMovie({1000, 1000, 1000, 1000}, 300);
-    Bytes bytes = MovieBytes(spec);
+    MoviePlan plan = PatternMovie({1000, 1000, 1000, 1000}, 300);
+    Bytes bytes = MovieBytes(plan);
     bytes.resize(300 + 2500);  // records 2 and 3 missing
     MemoryFile file(bytes);
     Movie* m = QuarvOpen(MemoryFile::name(), OPEN_PRELOAD, 0xFFFFFFFFu);
@@ -230,9 +230,9 @@ TEST(Open, TruncatedMovieThatWouldBePreloadedIsStreamedAndStops) {
     EXPECT_EQ(m->OpenFlags & OPEN_PRELOAD, 0u);
     EXPECT_NE(m->BufStart, nullptr);
     EXPECT_LE(m->BufSize, 8192u);
-    ExpectCurrentRecord(m, spec);
+    ExpectCurrentRecord(m, plan);
     QuarvNextFrame(m);
-    ExpectCurrentRecord(m, spec);
+    ExpectCurrentRecord(m, plan);
     EXPECT_EQ(m->ReadError, 0u);
     QuarvNextFrame(m);
     EXPECT_EQ(m->ReadError, 1u);
@@ -242,8 +242,8 @@ TEST(Open, TruncatedMovieThatWouldBePreloadedIsStreamedAndStops) {
 TEST(Open, EveryAllocationFailureUnwinds) {
     // Streamed and preloaded, by name: fail each allocation in turn.
     for (uint32_t extra : {0u, 0xFFFFFFF0u}) {
-        const MovieSpec spec = PatternMovie({3000, 3000, 3000, 3000, 3000}, 4096);
-        MemoryFile file(MovieBytes(spec));
+        const MoviePlan plan = PatternMovie({3000, 3000, 3000, 3000, 3000}, 4096);
+        MemoryFile file(MovieBytes(plan));
         int failures = 0;
         for (int k = 0; k < 12; ++k) {
             const int closesBefore = file.closes;
@@ -255,7 +255,7 @@ TEST(Open, EveryAllocationFailureUnwinds) {
                 EXPECT_EQ(file.closes, closesBefore + 1) << k;
                 continue;
             }
-            ExpectCurrentRecord(m, spec);
+            ExpectCurrentRecord(m, plan);
             QuarvClose(m);
         }
         // Record, table block, decode tables, tree scratch, frame buffer, and
@@ -281,10 +281,10 @@ TEST(Open, HeightScaling) {
         {6, OPEN_Y_NONE, 0, 0},
     };
     for (const Case& c : cases) {
-        MovieSpec spec = PatternMovie({100, 100}, 300);
-        spec.header.Flags = c.fileFlags;
-        spec.header.Height = 24;
-        MemoryFile file(MovieBytes(spec));
+        MoviePlan plan = PatternMovie({100, 100}, 300);
+        plan.header.Flags = c.fileFlags;
+        plan.header.Height = 24;
+        MemoryFile file(MovieBytes(plan));
         Movie* m = QuarvOpen(MemoryFile::name(), c.openFlags, 0);
         ASSERT_NE(m, nullptr);
         EXPECT_EQ(m->Header.Flags & 6, c.headerFlags) << c.fileFlags << " " << c.openFlags;
@@ -295,8 +295,8 @@ TEST(Open, HeightScaling) {
 }
 
 TEST(Open, RateOverride) {
-    const MovieSpec spec = PatternMovie({100, 100}, 300);
-    MemoryFile file(MovieBytes(spec));
+    const MoviePlan plan = PatternMovie({100, 100}, 300);
+    MemoryFile file(MovieBytes(plan));
     QuarvSetFrameRate(15);
     EXPECT_EQ(FrameRateOverride(), -6666);
     Movie* m = QuarvOpen(MemoryFile::name(), 0, 0);
@@ -321,8 +321,8 @@ TEST(Open, RateOverride) {
 }
 
 TEST(Open, FillBufferReadsUntilFullAndCountsAsForeground) {
-    const MovieSpec spec = PatternMovie(std::vector<uint32_t>(30, 3000), 4096);
-    MemoryFile file(MovieBytes(spec));
+    const MoviePlan plan = PatternMovie(std::vector<uint32_t>(30, 3000), 4096);
+    MemoryFile file(MovieBytes(plan));
     Movie* m = QuarvOpen(MemoryFile::name(), OPEN_FILL_BUFFER, 0);
     ASSERT_NE(m, nullptr);
     EXPECT_GT(m->BufCount, m->BufSize - 4096);
@@ -335,17 +335,17 @@ TEST(Open, FillBufferReadsUntilFullAndCountsAsForeground) {
     EXPECT_EQ(m->OpenReadTime, m->ReadTime);
     for (int i = 0; i < 29; ++i) {
         QuarvNextFrame(m);
-        ExpectCurrentRecord(m, spec);
+        ExpectCurrentRecord(m, plan);
     }
     QuarvClose(m);
 }
 
 TEST(Open, TracksAreSetUpLowestFirst) {
     FakeDriver driver;
-    MovieSpec spec = PatternMovie({100, 100}, 300);
-    spec.header.TrackFormat[1] = kTrackPresent | 8000;
-    spec.header.TrackFormat[5] = kTrackPresent | kTrackBits16 | kTrackStereo | 22050;
-    MemoryFile file(MovieBytes(spec));
+    MoviePlan plan = PatternMovie({100, 100}, 300);
+    plan.header.TrackFormat[1] = kTrackPresent | 8000;
+    plan.header.TrackFormat[5] = kTrackPresent | kTrackBits16 | kTrackStereo | 22050;
+    MemoryFile file(MovieBytes(plan));
     const uint32_t openBefore = OpenTrackCount;
     Movie* m = QuarvOpen(MemoryFile::name(), OPEN_TRACK1 | OPEN_TRACK3 | OPEN_TRACK5 | OPEN_PAN_CONTROL, 0);
     ASSERT_NE(m, nullptr);
@@ -366,10 +366,10 @@ TEST(Open, TracksAreSetUpLowestFirst) {
 
 TEST(Open, MissingTracksAreLeftOut) {
     FakeDriver driver;
-    MovieSpec spec = PatternMovie({100, 100}, 300);
-    spec.header.TrackFormat[1] = kTrackBits16 | 22050;  // not present
-    spec.header.TrackFormat[2] = kTrackPresent;         // rate 0
-    MemoryFile file(MovieBytes(spec));
+    MoviePlan plan = PatternMovie({100, 100}, 300);
+    plan.header.TrackFormat[1] = kTrackBits16 | 22050;  // not present
+    plan.header.TrackFormat[2] = kTrackPresent;         // rate 0
+    MemoryFile file(MovieBytes(plan));
     Movie* m = QuarvOpen(MemoryFile::name(), OPEN_TRACK1 | OPEN_TRACK2, 0);
     ASSERT_NE(m, nullptr);
     EXPECT_EQ(m->OpenFlags & OPEN_ALL_TRACKS, 0u);

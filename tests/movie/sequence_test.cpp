@@ -11,49 +11,49 @@ using namespace movietest;
 
 namespace {
 
-std::vector<uint32_t> FrameOrder(Movie* m, const MovieSpec& spec, int steps) {
+std::vector<uint32_t> FrameOrder(Movie* m, const MoviePlan& plan, int steps) {
     std::vector<uint32_t> order{m->FrameNum};
     for (int i = 0; i < steps; ++i) {
         QuarvNextFrame(m);
-        ExpectCurrentRecord(m, spec);
+        ExpectCurrentRecord(m, plan);
         order.push_back(m->FrameNum);
     }
     return order;
 }
 
 TEST(Sequence, RingFrameReplacesFrameZeroWhenLooping) {
-    const MovieSpec spec = PatternMovie({900, 5000, 7000, 3000, 6000}, 2000, true);
+    const MoviePlan plan = PatternMovie({900, 5000, 7000, 3000, 6000}, 2000, true);
     for (uint32_t extra : {0u, 1000000u}) {  // streamed, preloaded
-        MemoryFile file(MovieBytes(spec));
+        MemoryFile file(MovieBytes(plan));
         Movie* m = QuarvOpen(MemoryFile::name(), 0, extra);
         ASSERT_NE(m, nullptr);
         ASSERT_EQ(m->BufStart == nullptr, extra != 0);
-        EXPECT_EQ(FrameOrder(m, spec, 11), (std::vector<uint32_t>{0, 1, 2, 3, 4, 1, 2, 3, 4, 1, 2, 3}));
+        EXPECT_EQ(FrameOrder(m, plan, 11), (std::vector<uint32_t>{0, 1, 2, 3, 4, 1, 2, 3, 4, 1, 2, 3}));
         QuarvClose(m);
     }
 }
 
 TEST(Sequence, WithoutRingFrameTheMovieRewindsToFrameZero) {
-    const MovieSpec spec = PatternMovie({900, 5000, 7000}, 2000);
+    const MoviePlan plan = PatternMovie({900, 5000, 7000}, 2000);
     for (uint32_t extra : {0u, 1000000u}) {
-        MemoryFile file(MovieBytes(spec));
+        MemoryFile file(MovieBytes(plan));
         Movie* m = QuarvOpen(MemoryFile::name(), 0, extra);
         ASSERT_NE(m, nullptr);
-        EXPECT_EQ(FrameOrder(m, spec, 7), (std::vector<uint32_t>{0, 1, 2, 0, 1, 2, 0, 1}));
+        EXPECT_EQ(FrameOrder(m, plan, 7), (std::vector<uint32_t>{0, 1, 2, 0, 1, 2, 0, 1}));
         QuarvClose(m);
     }
 }
 
 TEST(Sequence, SingleFrameMovies) {
     // One frame: it repeats. One frame and a ring frame: the ring frame repeats.
-    const MovieSpec one = PatternMovie({500}, 300);
+    const MoviePlan one = PatternMovie({500}, 300);
     MemoryFile f1(MovieBytes(one));
     Movie* m = QuarvOpen(MemoryFile::name(), 0, 0);
     ASSERT_NE(m, nullptr);
     EXPECT_EQ(FrameOrder(m, one, 3), (std::vector<uint32_t>{0, 0, 0, 0}));
     QuarvClose(m);
 
-    const MovieSpec ring = PatternMovie({500, 600}, 300, true);
+    const MoviePlan ring = PatternMovie({500, 600}, 300, true);
     MemoryFile f2(MovieBytes(ring));
     m = QuarvOpen(MemoryFile::name(), 0, 0);
     ASSERT_NE(m, nullptr);
@@ -62,11 +62,11 @@ TEST(Sequence, SingleFrameMovies) {
 }
 
 TEST(Sequence, RewindClearsThePaletteAndPaletteFlagsFollowTheChunks) {
-    MovieSpec spec = PatternMovie({0, 0, 0}, 300);
-    spec.records[0] = RecordBuilder().Video({1, 2, 3}).Build();  // no palette
-    spec.records[1] = RecordBuilder().Palette({0x80}).Video({4}).Build();
-    spec.records[2] = RecordBuilder().Palette({0x80}).Build();
-    MemoryFile file(MovieBytes(spec));
+    MoviePlan plan = PatternMovie({0, 0, 0}, 300);
+    plan.records[0] = RecordBuilder().Video({1, 2, 3}).Build();  // no palette
+    plan.records[1] = RecordBuilder().Palette({0x80}).Video({4}).Build();
+    plan.records[2] = RecordBuilder().Palette({0x80}).Build();
+    MemoryFile file(MovieBytes(plan));
     Movie* m = QuarvOpen(MemoryFile::name(), 0, 0);
     ASSERT_NE(m, nullptr);
     EXPECT_EQ(m->NewPalette, 0u);
@@ -91,14 +91,14 @@ TEST(Sequence, RewindClearsThePaletteAndPaletteFlagsFollowTheChunks) {
 }
 
 TEST(Sequence, ReadErrorFreezesATruncatedMovie) {
-    const MovieSpec spec = PatternMovie({5000, 5000, 5000, 5000, 5000}, 4096);
-    Bytes bytes = MovieBytes(spec);
+    const MoviePlan plan = PatternMovie({5000, 5000, 5000, 5000, 5000}, 4096);
+    Bytes bytes = MovieBytes(plan);
     bytes.resize(4096 + 12000);  // records 2.. are cut
     MemoryFile file(bytes);
     Movie* m = QuarvOpen(MemoryFile::name(), 0, 0);
     ASSERT_NE(m, nullptr);
     QuarvNextFrame(m);
-    ExpectCurrentRecord(m, spec);
+    ExpectCurrentRecord(m, plan);
     QuarvNextFrame(m);
     ASSERT_EQ(m->ReadError, 1u);
     const size_t ops = file.ops.size();
@@ -117,17 +117,17 @@ TEST(Sequence, ReadErrorFreezesATruncatedMovie) {
 }
 
 TEST(Sequence, ChunkLengthsNeverLeaveTheRecord) {
-    MovieSpec spec = PatternMovie({0, 0, 0, 0}, 300);
-    spec.records[0] = RecordBuilder().Video(Bytes(20000, 9)).Build();  // enough to be streamed
+    MoviePlan plan = PatternMovie({0, 0, 0, 0}, 300);
+    plan.records[0] = RecordBuilder().Video(Bytes(20000, 9)).Build();  // enough to be streamed
     // Palette chunk claiming 1020 bytes in a 12-byte record.
     Record r1;
     r1.type = 0x01 | 0x02;
     r1.bytes = {255, 0x80, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
-    spec.records[1] = r1;
-    spec.records[2] = RecordBuilder().SoundWithLength(0, 0x7FFFFFFF, Bytes(20, 3)).Build();
-    spec.records[3] = RecordBuilder().SoundWithLength(4, 2, Bytes(20, 3)).Sound(5, {1}).Video({1}).Build();
+    plan.records[1] = r1;
+    plan.records[2] = RecordBuilder().SoundWithLength(0, 0x7FFFFFFF, Bytes(20, 3)).Build();
+    plan.records[3] = RecordBuilder().SoundWithLength(4, 2, Bytes(20, 3)).Sound(5, {1}).Video({1}).Build();
     for (uint32_t extra : {0u, 1000000u}) {
-        MemoryFile file(MovieBytes(spec));
+        MemoryFile file(MovieBytes(plan));
         Movie* m = QuarvOpen(MemoryFile::name(), 0, extra);
         ASSERT_NE(m, nullptr);
         ASSERT_EQ(m->BufStart == nullptr, extra != 0);
@@ -145,14 +145,14 @@ TEST(Sequence, ChunkLengthsNeverLeaveTheRecord) {
         EXPECT_EQ(m->SoundChunk[5], nullptr);
         EXPECT_EQ(m->SoundChunkSize[5], 0u);
         EXPECT_EQ(m->VideoSize, 0u);
-        EXPECT_EQ(m->VideoData, m->FrameData + spec.records[3].bytes.size());
+        EXPECT_EQ(m->VideoData, m->FrameData + plan.records[3].bytes.size());
         QuarvClose(m);
     }
 }
 
 TEST(Summary, MovieNeverShown) {
-    const MovieSpec spec = PatternMovie({3000, 3000, 3000, 3000}, 4096);
-    MemoryFile file(MovieBytes(spec));
+    const MoviePlan plan = PatternMovie({3000, 3000, 3000, 3000}, 4096);
+    MemoryFile file(MovieBytes(plan));
     Movie* m = QuarvOpen(MemoryFile::name(), 0, 0);
     ASSERT_NE(m, nullptr);
     PlaybackSummary s;
@@ -177,8 +177,8 @@ TEST(Summary, MovieNeverShown) {
 
 TEST(Summary, FrameTimesAndRates) {
     TestClock clock(10000);
-    const MovieSpec spec = PatternMovie(std::vector<uint32_t>(8, 3000), 4096);
-    MemoryFile file(MovieBytes(spec));
+    const MoviePlan plan = PatternMovie(std::vector<uint32_t>(8, 3000), 4096);
+    MemoryFile file(MovieBytes(plan));
     Movie* m = QuarvOpen(MemoryFile::name(), 0, 0);
     ASSERT_NE(m, nullptr);
     // Frame durations 30, 50, 20, 40 ms (frames 0..3), with copy and decode
@@ -218,8 +218,8 @@ TEST(Summary, FrameTimesAndRates) {
 
 TEST(Summary, SlowFrameTwiceDoesNotTakeBothPlaces) {
     TestClock clock(500);
-    const MovieSpec spec = PatternMovie({100, 100, 100}, 300);
-    MemoryFile file(MovieBytes(spec));
+    const MoviePlan plan = PatternMovie({100, 100, 100}, 300);
+    MemoryFile file(MovieBytes(plan));
     Movie* m = QuarvOpen(MemoryFile::name(), 0, 0);
     ASSERT_NE(m, nullptr);
     // Frame 0 measured at 10 ms, then (same frame, via the summary) 30 ms.

@@ -24,8 +24,8 @@ std::vector<MemoryFile::Op> ReadsSince(const MemoryFile& f, size_t from) {
 
 TEST(StreamReader, LargeDeliveryGoesDirectThenRefillsOnePage) {
     // Frame data starts on a page; record 0 is one page, record 1 is 10000 bytes.
-    const MovieSpec spec = PatternMovie({4096, 10000, 1000, 20000}, 4096);
-    MemoryFile file(MovieBytes(spec));
+    const MoviePlan plan = PatternMovie({4096, 10000, 1000, 20000}, 4096);
+    MemoryFile file(MovieBytes(plan));
     Movie* m = QuarvOpen(MemoryFile::name(), 0, 0);
     ASSERT_NE(m, nullptr);
     ASSERT_EQ(m->BufSize, 8192u);
@@ -33,7 +33,7 @@ TEST(StreamReader, LargeDeliveryGoesDirectThenRefillsOnePage) {
     const size_t mark = file.ops.size();
 
     QuarvNextFrame(m);
-    ExpectCurrentRecord(m, spec);
+    ExpectCurrentRecord(m, plan);
     const auto reads = ReadsSince(file, mark);
     ASSERT_EQ(reads.size(), 2u);
     EXPECT_EQ(reads[0].pos, 8192u);
@@ -46,20 +46,20 @@ TEST(StreamReader, LargeDeliveryGoesDirectThenRefillsOnePage) {
     // Record 2 (1000 bytes) comes from the buffer alone.
     const size_t mark2 = file.ops.size();
     QuarvNextFrame(m);
-    ExpectCurrentRecord(m, spec);
+    ExpectCurrentRecord(m, plan);
     EXPECT_EQ(file.ops.size(), mark2);
     EXPECT_EQ(m->BufCount, 1288u);
     QuarvClose(m);
 }
 
 TEST(StreamReader, DirectReadsAreAtMostFourPages) {
-    const MovieSpec spec = PatternMovie({4096, 50000, 100}, 4096);
-    MemoryFile file(MovieBytes(spec));
+    const MoviePlan plan = PatternMovie({4096, 50000, 100}, 4096);
+    MemoryFile file(MovieBytes(plan));
     Movie* m = QuarvOpen(MemoryFile::name(), 0, 0);
     ASSERT_NE(m, nullptr);
     const size_t mark = file.ops.size();
     QuarvNextFrame(m);
-    ExpectCurrentRecord(m, spec);
+    ExpectCurrentRecord(m, plan);
     std::vector<uint32_t> sizes;
     for (const auto& r : ReadsSince(file, mark)) {
         EXPECT_EQ(r.pos % 4096, 0u);
@@ -71,8 +71,8 @@ TEST(StreamReader, DirectReadsAreAtMostFourPages) {
 }
 
 TEST(StreamReader, JumpInsideTheBufferReadsAndSeeksNothing) {
-    const MovieSpec spec = PatternMovie({4096, 300, 300, 300, 300, 30000}, 4096);
-    MemoryFile file(MovieBytes(spec));
+    const MoviePlan plan = PatternMovie({4096, 300, 300, 300, 300, 30000}, 4096);
+    MemoryFile file(MovieBytes(plan));
     Movie* m = QuarvOpen(MemoryFile::name(), 0, 0);
     ASSERT_NE(m, nullptr);
     QuarvNextFrame(m);  // record 1 arrives with a page read; 3796 bytes stay buffered
@@ -82,28 +82,28 @@ TEST(StreamReader, JumpInsideTheBufferReadsAndSeeksNothing) {
     m->FrameNum = 3;
     PositionStream(m, m->FirstFramePos + 4096 + 600);
     SplitFrame(m);
-    ExpectCurrentRecord(m, spec);
+    ExpectCurrentRecord(m, plan);
     EXPECT_EQ(file.ops.size(), mark);
     EXPECT_EQ(m->StreamPos, m->FirstFramePos + 4096 + 900);
-    EXPECT_EQ(0, std::memcmp(m->FrameData, spec.records[3].bytes.data(), 300));
+    EXPECT_EQ(0, std::memcmp(m->FrameData, plan.records[3].bytes.data(), 300));
     EXPECT_EQ(m->BufCount, 4096u - 900);
     QuarvClose(m);
 }
 
 TEST(StreamReader, JumpOutsideTheBufferSeeksAndAlignsFirst) {
     // Ring frame: 0, 1, 2, ring, then a jump back to record 1 at an unaligned offset.
-    const MovieSpec spec = PatternMovie({5000, 3000, 9000, 2000}, 4096, true);
-    MemoryFile file(MovieBytes(spec));
+    const MoviePlan plan = PatternMovie({5000, 3000, 9000, 2000}, 4096, true);
+    MemoryFile file(MovieBytes(plan));
     Movie* m = QuarvOpen(MemoryFile::name(), 0, 0);
     ASSERT_NE(m, nullptr);
     ASSERT_NE(m->BufStart, nullptr);
     for (int i = 0; i < 3; ++i) QuarvNextFrame(m);
     ASSERT_EQ(m->FrameNum, 3u);  // the ring frame
-    ExpectCurrentRecord(m, spec);
+    ExpectCurrentRecord(m, plan);
     const size_t mark = file.ops.size();
     QuarvNextFrame(m);
     ASSERT_EQ(m->FrameNum, 1u);
-    ExpectCurrentRecord(m, spec);
+    ExpectCurrentRecord(m, plan);
     // A seek to record 1 (file offset 4096 + 5000 = 9096), a read up to the
     // next page (8192 + 4096 = 12288: 3192 bytes), and nothing more: record 1
     // is 3000 bytes.
@@ -122,8 +122,8 @@ TEST(StreamReader, OpenAlignsReadsToTheFileNotTheMovie) {
     // The movie starts at byte 94720 of a bigger file (23 pages and 512
     // bytes), so pages of the file and of the movie differ.
     const uint32_t base = 94720;
-    const MovieSpec spec = PatternMovie({6000, 7000, 8000, 9000}, 300);
-    const Bytes movie = MovieBytes(spec);
+    const MoviePlan plan = PatternMovie({6000, 7000, 8000, 9000}, 300);
+    const Bytes movie = MovieBytes(plan);
     Bytes bytes(base + movie.size() + 5000, 0xDD);
     std::fill(bytes.begin(), bytes.begin() + base, 0xCC);
     std::copy(movie.begin(), movie.end(), bytes.begin() + base);
@@ -144,10 +144,10 @@ TEST(StreamReader, OpenAlignsReadsToTheFileNotTheMovie) {
         EXPECT_EQ(reads[i].size % 4096, 0u) << i;
     }
     for (int k = 0; k < 3; ++k) {
-        ExpectCurrentRecord(m, spec);
+        ExpectCurrentRecord(m, plan);
         QuarvNextFrame(m);
     }
-    ExpectCurrentRecord(m, spec);
+    ExpectCurrentRecord(m, plan);
     for (const auto& r : file.Reads()) {
         if (r.pos > base + 300) {
             EXPECT_EQ(r.pos % 4096, 0u);
@@ -161,8 +161,8 @@ TEST(StreamReader, BackgroundReadsWrapThroughTheOverhang) {
     // Buffer of 8192 bytes; records of 3000 bytes with data starting 100
     // bytes before a page, so background pages straddle the nominal end.
     std::vector<uint32_t> sizes(40, 3000);
-    const MovieSpec spec = PatternMovie(sizes, 4096 - 100);
-    MemoryFile file(MovieBytes(spec));
+    const MoviePlan plan = PatternMovie(sizes, 4096 - 100);
+    MemoryFile file(MovieBytes(plan));
     Movie* m = QuarvOpen(MemoryFile::name(), 0, 0);
     ASSERT_NE(m, nullptr);
     ASSERT_EQ(m->BufSize, 8192u);
@@ -174,7 +174,7 @@ TEST(StreamReader, BackgroundReadsWrapThroughTheOverhang) {
         }
         EXPECT_GE(m->BufCount, m->BufSize - 4095);  // full up to less than a page
         QuarvNextFrame(m);
-        ExpectCurrentRecord(m, spec);
+        ExpectCurrentRecord(m, plan);
     }
     EXPECT_TRUE(raised);
     EXPECT_GT(m->BufHighWater, 4096u);
@@ -187,15 +187,15 @@ TEST(StreamReader, BufferEmptiedExactlyAtTheWrapMark) {
     // background page lands exactly at the nominal end, the next record
     // empties the buffer there, and the page after that must be written
     // where the reader continues (the front), not into the overhang.
-    const MovieSpec spec = PatternMovie(std::vector<uint32_t>(8, 4096), 4096);
-    MemoryFile file(MovieBytes(spec));
+    const MoviePlan plan = PatternMovie(std::vector<uint32_t>(8, 4096), 4096);
+    MemoryFile file(MovieBytes(plan));
     Movie* m = QuarvOpen(MemoryFile::name(), 0, 0);
     ASSERT_NE(m, nullptr);
     ASSERT_EQ(m->BufSize, 8192u);
     for (int i = 0; i < 6; ++i) {
         EXPECT_EQ(ReadAhead(m), 4096u);
         QuarvNextFrame(m);
-        ExpectCurrentRecord(m, spec);
+        ExpectCurrentRecord(m, plan);
     }
     QuarvClose(m);
 }
@@ -204,8 +204,8 @@ TEST(StreamReader, JumpToTheEndOfTheBufferedData) {
     // The buffered data ends exactly at the wrap mark and a jump lands on
     // its end, at an empty record: the next background page must still
     // follow on where the reader continues.
-    const MovieSpec spec = PatternMovie({4096, 2000, 2096, 0, 4096, 4096}, 4096);
-    MemoryFile file(MovieBytes(spec));
+    const MoviePlan plan = PatternMovie({4096, 2000, 2096, 0, 4096, 4096}, 4096);
+    MemoryFile file(MovieBytes(plan));
     Movie* m = QuarvOpen(MemoryFile::name(), 0, 0);
     ASSERT_NE(m, nullptr);
     ASSERT_EQ(ReadAhead(m), 4096u);  // records 1 and 2, up to the wrap mark
@@ -213,19 +213,19 @@ TEST(StreamReader, JumpToTheEndOfTheBufferedData) {
     m->FrameNum = 3;
     PositionStream(m, m->FirstFramePos + 8192);  // skips records 1 and 2
     SplitFrame(m);
-    ExpectCurrentRecord(m, spec);
+    ExpectCurrentRecord(m, plan);
     EXPECT_EQ(m->BufCount, 0u);
     EXPECT_EQ(ReadAhead(m), 4096u);
     QuarvNextFrame(m);
-    ExpectCurrentRecord(m, spec);
+    ExpectCurrentRecord(m, plan);
     QuarvClose(m);
 }
 
 TEST(StreamReader, BackgroundReadStopsAtTheEndAndAtTheLastFrame) {
     // 11000 bytes of frame data from offset 4096: after record 0 the last
     // 4000 bytes fit in the 8192-byte buffer, so background reads reach the end.
-    const MovieSpec spec = PatternMovie({7000, 2000, 2000}, 4096);
-    MemoryFile file(MovieBytes(spec));
+    const MoviePlan plan = PatternMovie({7000, 2000, 2000}, 4096);
+    MemoryFile file(MovieBytes(plan));
     Movie* m = QuarvOpen(MemoryFile::name(), 0, 0);
     ASSERT_NE(m, nullptr);
     ASSERT_EQ(m->BufSize, 8192u);
@@ -238,7 +238,7 @@ TEST(StreamReader, BackgroundReadStopsAtTheEndAndAtTheLastFrame) {
     const size_t mark = file.ops.size();
     QuarvNextFrame(m);
     QuarvNextFrame(m);
-    ExpectCurrentRecord(m, spec);
+    ExpectCurrentRecord(m, plan);
     EXPECT_EQ(file.ops.size(), mark);  // both records came from the buffer
     m->FrameNum = m->Header.Frames;  // past the last frame: no more background reads
     EXPECT_EQ(ReadAhead(m), 0u);
@@ -250,8 +250,8 @@ TEST(StreamReader, ShortReadSetsReadErrorAndRefillStaysInsideTheBuffer) {
     // Record 3 (30000 bytes) is cut 5000 bytes in: the direct reads come up
     // short with most of the record still owed, and the refill that follows
     // must ask no more than the buffer holds.
-    const MovieSpec spec = PatternMovie({4096, 30000, 100, 30000}, 4096);
-    Bytes bytes = MovieBytes(spec);
+    const MoviePlan plan = PatternMovie({4096, 30000, 100, 30000}, 4096);
+    Bytes bytes = MovieBytes(plan);
     bytes.resize(4096 + 34196 + 5000);
     MemoryFile file(bytes);
     Movie* m = QuarvOpen(MemoryFile::name(), 0, 0);
@@ -259,7 +259,7 @@ TEST(StreamReader, ShortReadSetsReadErrorAndRefillStaysInsideTheBuffer) {
     ASSERT_NE(m->BufStart, nullptr);
     QuarvNextFrame(m);
     QuarvNextFrame(m);
-    ExpectCurrentRecord(m, spec);
+    ExpectCurrentRecord(m, plan);
     ASSERT_EQ(m->ReadError, 0u);
     const size_t mark = file.ops.size();
     QuarvNextFrame(m);
@@ -273,8 +273,8 @@ TEST(StreamReader, ShortReadSetsReadErrorAndRefillStaysInsideTheBuffer) {
 }
 
 TEST(StreamReader, SimulatedRateThrottlesEveryRead) {
-    const MovieSpec spec = PatternMovie({4096, 4096, 4096, 4096, 4096}, 4096);
-    MemoryFile file(MovieBytes(spec));
+    const MoviePlan plan = PatternMovie({4096, 4096, 4096, 4096, 4096}, 4096);
+    MemoryFile file(MovieBytes(plan));
     QuarvSimulateRate(150000);
     Movie* m = QuarvOpen(MemoryFile::name(), OPEN_SIMULATE_RATE, 0);
     QuarvSimulateRate(0);
@@ -289,7 +289,7 @@ TEST(StreamReader, SimulatedRateThrottlesEveryRead) {
     QuarvClose(m);
 
     // Without the flag the movie is not throttled.
-    MemoryFile file2(MovieBytes(spec));
+    MemoryFile file2(MovieBytes(plan));
     QuarvSimulateRate(150000);
     m = QuarvOpen(MemoryFile::name(), 0, 0);
     QuarvSimulateRate(0);
@@ -322,8 +322,8 @@ TEST(StreamReader, RandomPlaybackDeliversEveryRecordIntact) {
         // Frame data on a page boundary a third of the time, so that buffer
         // contents end exactly at the wrap mark now and then.
         const uint32_t first = rng() % 3 == 0 ? 4096 * (1 + rng() % 2) : 104 + 5 * n + 1 + rng() % 9000;
-        const MovieSpec spec = PatternMovie(sizes, first, ring);
-        MemoryFile file(MovieBytes(spec));
+        const MoviePlan plan = PatternMovie(sizes, first, ring);
+        MemoryFile file(MovieBytes(plan));
         const uint32_t extra = (rng() % 2) ? 0 : 4096 * (rng() % 6);
         Movie* m = QuarvOpen(MemoryFile::name(), 0, extra);
         ASSERT_NE(m, nullptr);
@@ -342,7 +342,7 @@ TEST(StreamReader, RandomPlaybackDeliversEveryRecordIntact) {
                 QuarvNextFrame(m);
             }
             ASSERT_EQ(m->ReadError, 0u);
-            ExpectCurrentRecord(m, spec);
+            ExpectCurrentRecord(m, plan);
             ASSERT_LE(m->BufCount, m->BufSize);
             ASSERT_GE(m->BufRead, m->BufStart);
             ASSERT_LT(m->BufRead, m->BufEnd);

@@ -12,18 +12,18 @@ namespace {
 struct OpenedMovie {
     MemoryFile file;
     Movie* m;
-    explicit OpenedMovie(const MovieSpec& spec, uint32_t extra = 0)
-        : file(MovieBytes(spec)), m(QuarvOpen(MemoryFile::name(), 0, extra)) {}
+    explicit OpenedMovie(const MoviePlan& plan, uint32_t extra = 0)
+        : file(MovieBytes(plan)), m(QuarvOpen(MemoryFile::name(), 0, extra)) {}
     ~OpenedMovie() {
         HandTrack::DetachAll(m);
         QuarvClose(m);
     }
 };
 
-MovieSpec Movie15fps(int32_t rate = -6666) {
-    MovieSpec spec = PatternMovie(std::vector<uint32_t>(20, 3000), 4096);
-    spec.header.FrameRate = rate;
-    return spec;
+MoviePlan Movie15fps(int32_t rate = -6666) {
+    MoviePlan plan = PatternMovie(std::vector<uint32_t>(20, 3000), 4096);
+    plan.header.FrameRate = rate;
+    return plan;
 }
 
 TEST(WaitByClock, UntimedMovieWaitsOnceThenNever) {

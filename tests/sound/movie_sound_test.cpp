@@ -46,18 +46,18 @@ struct MovieSoundTest : ::testing::Test {
     }
 
     // A 16 x 16 movie of `frames` frames at 15 fps with one sound track.
-    std::vector<uint8_t> Write(uint32_t frames, const qvw::TrackSpec& track, qvw::WriteReport* report) {
-        qvw::MovieSpec spec;
-        spec.width = 16;
-        spec.height = 16;
-        spec.frame_rate = qvw::FrameRateForFps(15);
+    std::vector<uint8_t> Write(uint32_t frames, const qvw::TrackPlan& track, qvw::WriteReport* report) {
+        qvw::MoviePlan plan;
+        plan.width = 16;
+        plan.height = 16;
+        plan.frame_rate = qvw::FrameRateForFps(15);
         for (uint32_t f = 0; f < frames; f++) {
-            qvw::FrameSpec fs;
+            qvw::FramePlan fs;
             fs.picture.assign(16 * 16, static_cast<uint8_t>(f));
-            spec.frames.push_back(fs);
+            plan.frames.push_back(fs);
         }
-        spec.tracks[0] = track;
-        return qvw::WriteMovie(spec, report);
+        plan.tracks[0] = track;
+        return qvw::WriteMovie(plan, report);
     }
 
     static std::vector<uint8_t> AllChunks(const qvw::WriteReport& r) {
@@ -92,7 +92,7 @@ struct MovieSoundTest : ::testing::Test {
 };
 
 TEST_F(MovieSoundTest, SixteenBitStereoCompressedPlaysWhole) {
-    qvw::TrackSpec track;
+    qvw::TrackPlan track;
     track.rate = 22050;
     track.bits = 16;
     track.channels = 2;
@@ -113,7 +113,7 @@ TEST_F(MovieSoundTest, SixteenBitStereoCompressedPlaysWhole) {
 }
 
 TEST_F(MovieSoundTest, EightBitMonoRawPlaysWhole) {
-    qvw::TrackSpec track;
+    qvw::TrackPlan track;
     track.rate = 11025;
     track.bits = 8;
     track.channels = 1;
@@ -131,7 +131,7 @@ TEST_F(MovieSoundTest, EightBitMonoRawPlaysWhole) {
 // Pausing and resuming on the same frame drops what was queued and replays
 // the last lead of sound written before the pause.
 TEST_F(MovieSoundTest, PauseAndResumeReplayTheLead) {
-    qvw::TrackSpec track;
+    qvw::TrackPlan track;
     track.rate = 11025;
     track.bits = 16;
     track.channels = 2;

@@ -67,20 +67,20 @@ MovieHeader DefaultHeader() {
     return h;
 }
 
-Bytes MovieBytes(const MovieSpec& spec) {
-    MovieHeader h = spec.header;
-    const uint32_t n = static_cast<uint32_t>(spec.records.size());
-    h.Frames = n - (spec.ring ? 1 : 0);
-    h.Flags = (h.Flags & ~1u) | (spec.ring ? 1u : 0u);
-    h.TreeBlockSize = static_cast<uint32_t>(spec.trees.size());
+Bytes MovieBytes(const MoviePlan& plan) {
+    MovieHeader h = plan.header;
+    const uint32_t n = static_cast<uint32_t>(plan.records.size());
+    h.Frames = n - (plan.ring ? 1 : 0);
+    h.Flags = (h.Flags & ~1u) | (plan.ring ? 1u : 0u);
+    h.TreeBlockSize = static_cast<uint32_t>(plan.trees.size());
     Bytes out(sizeof h);
     std::memcpy(out.data(), &h, sizeof h);
     for (uint32_t i = 0; i < n; ++i)
-        PutLE32(out, spec.sizeOverride.empty() ? static_cast<uint32_t>(spec.records[i].bytes.size())
-                                               : spec.sizeOverride.at(i));
-    for (const Record& r : spec.records) out.push_back(r.type);
-    out.insert(out.end(), spec.trees.begin(), spec.trees.end());
-    for (const Record& r : spec.records) out.insert(out.end(), r.bytes.begin(), r.bytes.end());
+        PutLE32(out, plan.sizeOverride.empty() ? static_cast<uint32_t>(plan.records[i].bytes.size())
+                                               : plan.sizeOverride.at(i));
+    for (const Record& r : plan.records) out.push_back(r.type);
+    out.insert(out.end(), plan.trees.begin(), plan.trees.end());
+    for (const Record& r : plan.records) out.insert(out.end(), r.bytes.begin(), r.bytes.end());
     return out;
 }
 

@@ -43,7 +43,7 @@ private:
 // A record of n video bytes whose value is `fill`.
 Record VideoRecord(uint32_t n, uint8_t fill = 0x5A);
 
-struct MovieSpec {
+struct MoviePlan {
     MovieHeader header{};  // Frames, TreeBlockSize and Flags bit 0 are filled from the fields below
     bool ring = false;     // the last record is the ring frame
     Bytes trees{0x00};     // four absent trees
@@ -54,7 +54,7 @@ struct MovieSpec {
 
 // Header with magic, 16 x 16, FrameRate -6666 (15 fps), tree sizes 12.
 MovieHeader DefaultHeader();
-Bytes MovieBytes(const MovieSpec& spec);
+Bytes MovieBytes(const MoviePlan& plan);
 
 uint32_t LE32(const uint8_t* p);
 void PutLE32(Bytes& b, uint32_t v);

@@ -36,7 +36,7 @@ public:
     }
 
     // Trees over the values used (plus any given extras), and the stream.
-    void Make(TreeSpec trees[4], std::vector<uint8_t>* stream, const std::set<uint32_t> extra[4] = nullptr) const {
+    void Make(TreePlan trees[4], std::vector<uint8_t>* stream, const std::set<uint32_t> extra[4] = nullptr) const {
         for (int t = 0; t < 4; ++t) {
             std::set<uint32_t> values;
             for (auto& [tree, v] : items_)
@@ -90,7 +90,7 @@ struct Rig {
     }
     FrameTarget* Target() { return movie->FrameTarget; }
 
-    void UseTrees(const TreeSpec trees[4]) { tables = Tables::Build(trees); }
+    void UseTrees(const TreePlan trees[4]) { tables = Tables::Build(trees); }
     // Decodes with the plain (1) or the wide (2) reader.
     void Decode(const std::vector<uint8_t>& video, uint32_t mmxLevel = 1, const uint16_t* colors = nullptr) {
         const uint32_t savedLevel = MmxLevel;
@@ -108,7 +108,7 @@ struct Rig {
         return QuarvDoFrame(movie.get());
     }
     uint32_t DoFrame(const Script& s) {
-        TreeSpec trees[4];
+        TreePlan trees[4];
         std::vector<uint8_t> stream;
         s.Make(trees, &stream);
         UseTrees(trees);
@@ -117,7 +117,7 @@ struct Rig {
     std::vector<uint8_t> frameData;
 
     void Play(const Script& s, uint32_t mmxLevel = 1, const uint16_t* colors = nullptr) {
-        TreeSpec trees[4];
+        TreePlan trees[4];
         std::vector<uint8_t> stream;
         s.Make(trees, &stream);
         UseTrees(trees);

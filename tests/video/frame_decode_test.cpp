@@ -257,7 +257,7 @@ TEST(FrameDecode, WriterSetsAndReadersAgree) {
     for (int i = 0; i < 256; ++i) colors[i] = static_cast<uint16_t>(i * 257 + 3);
     for (int iter = 0; iter < 20; ++iter) {
         Script s = RandomFrame(rng);
-        TreeSpec trees[4];
+        TreePlan trees[4];
         std::vector<uint8_t> stream;
         s.Make(trees, &stream);
 
@@ -300,7 +300,7 @@ TEST(FrameDecode, WriterSetsAndReadersAgree) {
 TEST(FrameDecode, DataEndingEarlyGivesZerosNotOverreads) {
     std::mt19937 rng(5);
     Script s = RandomFrame(rng);
-    TreeSpec trees[4];
+    TreePlan trees[4];
     std::vector<uint8_t> stream;
     s.Make(trees, &stream);
     for (size_t cut = 0; cut <= stream.size(); cut += 1 + stream.size() / 17) {
@@ -325,7 +325,7 @@ TEST(FrameDecode, MovieWithoutBlocksDecodesNothing) {
 TEST(FrameDecode, ProbesTheProcessorOnFirstUse) {
     Rig rig(4, 4);
     rig.Bind(0, 0, 4, 4, 0);
-    TreeSpec trees[4];
+    TreePlan trees[4];
     std::vector<uint8_t> stream;
     Script().Run(kSolidRun, 1, 3).Make(trees, &stream);
     rig.UseTrees(trees);

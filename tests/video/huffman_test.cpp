@@ -12,14 +12,14 @@ using namespace vtest;
 namespace {
 
 // A tree of one leaf, so that the other three trees cost nothing.
-TreeSpec Single(uint32_t v) {
-    TreeSpec t;
+TreePlan Single(uint32_t v) {
+    TreePlan t;
     t.leaves = {{v, ""}};
     return t;
 }
 
 struct Fixture4 {
-    TreeSpec trees[4] = {Single(1), Single(2), Single(3), Single(4)};
+    TreePlan trees[4] = {Single(1), Single(2), Single(3), Single(4)};
 };
 
 // Decodes `count` values of one tree from `bytes` with reader R, recording
@@ -145,7 +145,7 @@ TEST(Huffman, RootLeafCostsNoBitsAndStillEntersTheCache) {
 
 TEST(Huffman, EscapesYieldTheRecentValues) {
     Fixture4 f;
-    TreeSpec& t = f.trees[kColorTree];
+    TreePlan& t = f.trees[kColorTree];
     t = Balanced({5, 7, 9, 0x100, 0x101, 0x102});
     t.esc[0] = 0x100;
     t.esc[1] = 0x101;
@@ -180,7 +180,7 @@ TEST(Huffman, EscapesYieldTheRecentValues) {
 
 TEST(Huffman, EqualEscapeValuesMatchOnlyTheFirst) {
     Fixture4 f;
-    TreeSpec& t = f.trees[kFullTree];
+    TreePlan& t = f.trees[kFullTree];
     t = Balanced({5, 9, 11});
     t.esc[0] = 9;
     t.esc[1] = 9;
@@ -202,7 +202,7 @@ TEST(Huffman, EqualEscapeValuesMatchOnlyTheFirst) {
 
 TEST(Huffman, UnmatchedEscapesUseSpareNodes) {
     Fixture4 f;
-    TreeSpec& t = f.trees[kMapTree];
+    TreePlan& t = f.trees[kMapTree];
     t = Balanced({1, 2, 7, 8});
     t.esc[0] = 0x1111;
     t.esc[1] = 7;  // matches
@@ -245,7 +245,7 @@ TEST(Huffman, NotALeafIsTheLowestFreeValueOfAllTrees) {
 
 TEST(Huffman, NodeArraysAndLookupEntries) {
     Fixture4 f;
-    TreeSpec& t = f.trees[kMapTree];
+    TreePlan& t = f.trees[kMapTree];
     t.leaves = {{10, "0"}, {11, "10"}, {12, "11"}};
     Tables tables = Tables::Build(f.trees);
     DecodeTables* d = tables.get();

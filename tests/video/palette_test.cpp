@@ -182,7 +182,7 @@ namespace {
 // trees hold known values.
 struct RemapRig {
     Rig rig{20, 4};  // 5 blocks
-    TreeSpec trees[4];
+    TreePlan trees[4];
     RemapRig() {
         trees[kMapTree] = Balanced({0x0000, 0x0001});
         trees[kColorTree] = Balanced({0x0301, 0x0606, 0x0707, 0x0909, 0x0E0E, 0x0F0F});

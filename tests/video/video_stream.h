@@ -117,7 +117,7 @@ inline std::string CodeOf(const CodeList& codes, uint32_t value) {
 }
 
 // One big tree as a test describes it.
-struct TreeSpec {
+struct TreePlan {
     bool present = true;
     CodeList leaves;  // 16-bit values and their codes
     // Escape values: by default values no test uses, so they match no leaf.
@@ -130,19 +130,19 @@ struct TreeSpec {
     std::string Code(uint32_t value) const { return CodeOf(leaves, value); }
 };
 
-inline TreeSpec Balanced(std::vector<uint32_t> values) {
-    TreeSpec t;
+inline TreePlan Balanced(std::vector<uint32_t> values) {
+    TreePlan t;
     t.leaves = BalancedCodes(std::move(values));
     return t;
 }
 
 // Writes the four trees; byte trees are balanced over the bytes in use. An
 // absent byte tree leaves the previous one in force, as the reader does.
-inline BitWriter WriteTreeBlock(const TreeSpec trees[4]) {
+inline BitWriter WriteTreeBlock(const TreePlan trees[4]) {
     BitWriter w;
     CodeList lowCodes{{0, ""}}, highCodes{{0, ""}};
     for (int t = 0; t < 4; ++t) {
-        const TreeSpec& s = trees[t];
+        const TreePlan& s = trees[t];
         w.Bit(s.present);
         if (!s.present) continue;
         std::vector<uint32_t> lows, highs;
@@ -190,7 +190,7 @@ struct Tables {
         BuildDecodeTables(work.data(), static_cast<uint32_t>(work.size()), t.get(), sizes);
         return t;
     }
-    static Tables Build(const TreeSpec trees[4]) {
+    static Tables Build(const TreePlan trees[4]) {
         uint32_t sizes[4];
         for (int i = 0; i < 4; ++i) sizes[i] = trees[i].Size();
         return Build(WriteTreeBlock(trees).Bytes(), sizes);
@@ -217,7 +217,7 @@ inline uint32_t Descriptor(uint32_t kind, uint32_t blocks, uint32_t color = 0) {
 // Writes a frame's values with the codes of the given trees.
 class FrameWriter {
 public:
-    explicit FrameWriter(const TreeSpec* trees) : trees_(trees) {}
+    explicit FrameWriter(const TreePlan* trees) : trees_(trees) {}
     FrameWriter& Value(int tree, uint32_t v) {
         w_.Code(trees_[tree].Code(v));
         return *this;
@@ -234,7 +234,7 @@ public:
     BitWriter& Bits() { return w_; }
 
 private:
-    const TreeSpec* trees_;
+    const TreePlan* trees_;
     BitWriter w_;
 };
 

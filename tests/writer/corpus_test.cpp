@@ -121,35 +121,35 @@ TEST(Corpus, WriterReproducesTheContentOfEveryMovie) {
         const testread::Header& h = src.header();
         Content in = ReadAll(src);
 
-        qvw::MovieSpec spec;
-        spec.width = h.width;
-        spec.height = h.height;
-        spec.frame_rate = h.frame_rate;
-        spec.ring = h.flags & 1;
-        spec.y_double = h.flags & 4;
-        spec.y_interlace = h.flags & 2;
+        qvw::MoviePlan plan;
+        plan.width = h.width;
+        plan.height = h.height;
+        plan.frame_rate = h.frame_rate;
+        plan.ring = h.flags & 1;
+        plan.y_double = h.flags & 4;
+        plan.y_interlace = h.flags & 2;
         for (uint32_t i = 0; i < h.frames; ++i) {
-            qvw::FrameSpec f;
+            qvw::FramePlan f;
             f.picture = in.pictures[i];
             if (in.palette_chunk[i]) {
                 qvw::Palette p;
                 for (int k = 0; k < 256; ++k) p[k] = {in.palettes[i][k].r, in.palettes[i][k].g, in.palettes[i][k].b};
                 f.palette = p;
             }
-            spec.frames.push_back(f);
+            plan.frames.push_back(f);
         }
         for (int t = 0; t < 7; ++t) {
             const uint32_t fmt = h.track_format[t];
             if (!(fmt & qvw::kTrackExists)) continue;
-            qvw::TrackSpec tr;
+            qvw::TrackPlan tr;
             tr.rate = fmt & 0xFFFFFF;
             tr.bits = (fmt & qvw::kTrack16Bit) ? 16 : 8;
             tr.channels = (fmt & qvw::kTrackStereo) ? 2 : 1;
             tr.compressed = fmt & qvw::kTrackCompressed;
             tr.frame_pcm = in.sound[t];
-            spec.tracks[t] = tr;
+            plan.tracks[t] = tr;
         }
-        std::vector<uint8_t> again = qvw::WriteMovie(spec);
+        std::vector<uint8_t> again = qvw::WriteMovie(plan);
         testread::Reader back;
         ASSERT_TRUE(back.Open(again)) << back.error();
         Content out = ReadAll(back);

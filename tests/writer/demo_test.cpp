@@ -7,10 +7,10 @@ namespace {
 
 TEST(Demo, ReadsBackWithEveryBlockKindPaletteAnimationAndMusic) {
     const uint32_t frames = 40;
-    qvw::MovieSpec spec = qvw::MakeDemoSpec(frames);
-    ASSERT_EQ(spec.frames.size(), frames);
+    qvw::MoviePlan plan = qvw::MakeDemoPlan(frames);
+    ASSERT_EQ(plan.frames.size(), frames);
     qvw::WriteReport rep;
-    std::vector<uint8_t> movie = qvw::WriteMovie(spec, &rep);
+    std::vector<uint8_t> movie = qvw::WriteMovie(plan, &rep);
     wtest::Decoded d;
     wtest::DecodeAll(movie, &d);
     ASSERT_TRUE(d.ok) << d.error;
@@ -21,8 +21,8 @@ TEST(Demo, ReadsBackWithEveryBlockKindPaletteAnimationAndMusic) {
     EXPECT_EQ(h.track_format[0], 22050u | 0x10000000u | 0x20000000u | 0x40000000u | 0x80000000u);
     std::array<uint32_t, 4> runs{};
     for (uint32_t i = 0; i < frames; ++i) {
-        ASSERT_EQ(d.pictures[i], spec.frames[i].picture) << i;
-        ASSERT_TRUE(wtest::SamePalette(d.palettes[i], qvw::CodedPalette(*spec.frames[i].palette))) << i;
+        ASSERT_EQ(d.pictures[i], plan.frames[i].picture) << i;
+        ASSERT_TRUE(wtest::SamePalette(d.palettes[i], qvw::CodedPalette(*plan.frames[i].palette))) << i;
         // The colour wheel turns every frame, with a few commands.
         EXPECT_TRUE(d.frames[i].has_palette) << i;
         if (i > 0) {

@@ -35,16 +35,16 @@ TEST(Palette, ChunksAreTheShortestAndReadBackExactly) {
     shift[0] = {qvw::Widen6(5), qvw::Widen6(6), qvw::Widen6(7)};
     for (int i = 1; i < 256; ++i) shift[i] = one[i - 1];
     seq.push_back(shift);
-    qvw::MovieSpec spec;
-    spec.width = spec.height = 8;
+    qvw::MoviePlan plan;
+    plan.width = plan.height = 8;
     for (const auto& p : seq) {
-        qvw::FrameSpec f;
+        qvw::FramePlan f;
         f.palette = p;
-        spec.frames.push_back(f);
+        plan.frames.push_back(f);
     }
-    spec.frames[3].force_palette_chunk = true;
+    plan.frames[3].force_palette_chunk = true;
     Decoded d;
-    wtest::DecodeAll(qvw::WriteMovie(spec), &d);
+    wtest::DecodeAll(qvw::WriteMovie(plan), &d);
     ASSERT_TRUE(d.ok) << d.error;
     for (size_t i = 0; i < seq.size(); ++i) EXPECT_TRUE(wtest::SamePalette(d.palettes[i], seq[i])) << i;
     // 1 length byte + 256 x 3, padded to 4.
@@ -60,16 +60,16 @@ TEST(Palette, ChunksAreTheShortestAndReadBackExactly) {
 }
 
 TEST(Palette, UnchangedPaletteGivesNoChunkAndComponentsAre6Bit) {
-    qvw::MovieSpec spec;
-    spec.width = spec.height = 8;
+    qvw::MoviePlan plan;
+    plan.width = plan.height = 8;
     qvw::Palette p{};
     p[1] = {255, 0, 65};
     p[2] = {254, 3, 66};  // not representable: nearest 6-bit values
-    spec.frames.resize(3);
-    spec.frames[0].palette = p;
-    spec.frames[1].palette = qvw::CodedPalette(p);  // same after coding
+    plan.frames.resize(3);
+    plan.frames[0].palette = p;
+    plan.frames[1].palette = qvw::CodedPalette(p);  // same after coding
     Decoded d;
-    wtest::DecodeAll(qvw::WriteMovie(spec), &d);
+    wtest::DecodeAll(qvw::WriteMovie(plan), &d);
     ASSERT_TRUE(d.ok) << d.error;
     EXPECT_TRUE(d.frames[0].has_palette);
     EXPECT_FALSE(d.frames[1].has_palette);

@@ -284,8 +284,8 @@ TEST_F(Quarvmake, DemoIsTheLibraryDemoAndHelpExplainsTheOptions) {
     ToolRun r = Exec("--demo '" + Path("demo.qvl") + "'");
     ASSERT_EQ(r.code, 0) << r.err;
     const std::vector<uint8_t> file = testread::ReadFile(Path("demo.qvl"));
-    const qvw::MovieSpec spec = qvw::MakeDemoSpec();
-    EXPECT_TRUE(file == qvw::WriteMovie(spec));
+    const qvw::MoviePlan plan = qvw::MakeDemoPlan();
+    EXPECT_TRUE(file == qvw::WriteMovie(plan));
     wtest::Decoded d;
     wtest::DecodeAll(file, &d);
     ASSERT_TRUE(d.ok) << d.error;
@@ -294,7 +294,7 @@ TEST_F(Quarvmake, DemoIsTheLibraryDemoAndHelpExplainsTheOptions) {
     EXPECT_EQ(h.height, 240u);
     EXPECT_EQ(h.frames, 225u);  // 15 seconds at 15 frames per second
     EXPECT_EQ(h.frame_rate, -6666);
-    for (uint32_t i = 0; i < h.frames; ++i) ASSERT_EQ(d.pictures[i], spec.frames[i].picture) << i;
+    for (uint32_t i = 0; i < h.frames; ++i) ASSERT_EQ(d.pictures[i], plan.frames[i].picture) << i;
 
     ToolRun help = Exec("--help");
     EXPECT_EQ(help.code, 0);

@@ -9,21 +9,21 @@ namespace {
 
 using wtest::Decoded;
 
-qvw::MovieSpec MixedMovie(uint32_t w, uint32_t h, uint32_t frames, uint32_t seed, bool ring) {
+qvw::MoviePlan MixedMovie(uint32_t w, uint32_t h, uint32_t frames, uint32_t seed, bool ring) {
     std::mt19937 rng(seed);
-    qvw::MovieSpec spec;
-    spec.width = w;
-    spec.height = h;
-    spec.ring = ring;
+    qvw::MoviePlan plan;
+    plan.width = w;
+    plan.height = h;
+    plan.ring = ring;
     const std::vector<uint8_t>* prev = nullptr;
     for (uint32_t i = 0; i < frames; ++i) {
-        qvw::FrameSpec f;
+        qvw::FramePlan f;
         f.picture = wtest::MixedPicture(rng, w, h, prev);
         if (i == 0 || rng() % 3 == 0) f.palette = wtest::RandomPalette(rng);
-        spec.frames.push_back(std::move(f));
-        prev = &spec.frames.back().picture;
+        plan.frames.push_back(std::move(f));
+        prev = &plan.frames.back().picture;
     }
-    return spec;
+    return plan;
 }
 
 TEST(RoundTrip, MixedPicturesAndPalettesComeBackExactly) {
@@ -31,24 +31,24 @@ TEST(RoundTrip, MixedPicturesAndPalettesComeBackExactly) {
     for (const Case& c : {Case{64, 48, 6, false}, Case{322, 242, 4, true}, Case{4, 4, 5, false},
                           Case{100, 20, 7, true}}) {
         SCOPED_TRACE(std::to_string(c.w) + "x" + std::to_string(c.h));
-        qvw::MovieSpec spec = MixedMovie(c.w, c.h, c.frames, c.w * 31 + c.h, c.ring);
+        qvw::MoviePlan plan = MixedMovie(c.w, c.h, c.frames, c.w * 31 + c.h, c.ring);
         qvw::WriteReport rep;
         rep.keep_pictures = true;
         Decoded d;
-        wtest::DecodeAll(qvw::WriteMovie(spec, &rep), &d);
+        wtest::DecodeAll(qvw::WriteMovie(plan, &rep), &d);
         ASSERT_TRUE(d.ok) << d.error;
         ASSERT_EQ(d.frames.size(), c.frames + (c.ring ? 1u : 0u));
         qvw::Palette expect_palette{};
         for (uint32_t i = 0; i < c.frames; ++i) {
-            EXPECT_EQ(wtest::BlockAreaDiff(d.pictures[i], spec.frames[i].picture, c.w, c.h), 0u) << i;
-            if (spec.frames[i].palette) expect_palette = qvw::CodedPalette(*spec.frames[i].palette);
+            EXPECT_EQ(wtest::BlockAreaDiff(d.pictures[i], plan.frames[i].picture, c.w, c.h), 0u) << i;
+            if (plan.frames[i].palette) expect_palette = qvw::CodedPalette(*plan.frames[i].palette);
             EXPECT_TRUE(wtest::SamePalette(d.palettes[i], expect_palette)) << i;
             // The writer's idea of the shown picture is what a reader shows.
             EXPECT_TRUE(rep.pictures[i] == d.pictures[i]) << i;
         }
         if (c.ring) {
             // The ring frame shows frame 0 again with frame 0's palette...
-            EXPECT_EQ(wtest::BlockAreaDiff(d.pictures[c.frames], spec.frames[0].picture, c.w, c.h), 0u);
+            EXPECT_EQ(wtest::BlockAreaDiff(d.pictures[c.frames], plan.frames[0].picture, c.w, c.h), 0u);
             EXPECT_TRUE(d.palettes[c.frames] == d.palettes[0]);
             // ...so frame 1 decoded after it looks as it did the first time.
             testread::Frame f;
@@ -63,11 +63,11 @@ TEST(RoundTrip, MixedPicturesAndPalettesComeBackExactly) {
 }
 
 TEST(RoundTrip, HeaderTablesAndTreeSizesAreConsistent) {
-    qvw::MovieSpec spec = MixedMovie(96, 64, 5, 7, true);
-    spec.frame_rate = qvw::FrameRateForFps(25);
-    spec.y_double = true;
+    qvw::MoviePlan plan = MixedMovie(96, 64, 5, 7, true);
+    plan.frame_rate = qvw::FrameRateForFps(25);
+    plan.y_double = true;
     qvw::WriteReport rep;
-    std::vector<uint8_t> movie = qvw::WriteMovie(spec, &rep);
+    std::vector<uint8_t> movie = qvw::WriteMovie(plan, &rep);
     Decoded d;
     wtest::DecodeAll(movie, &d);
     ASSERT_TRUE(d.ok) << d.error;
@@ -103,15 +103,15 @@ TEST(RoundTrip, HeaderTablesAndTreeSizesAreConsistent) {
 }
 
 TEST(RoundTrip, FrameRateHeightFlagsAndEmptyPictures) {
-    qvw::MovieSpec spec;
-    spec.width = 8;
-    spec.height = 8;
-    spec.frames.resize(3);  // no pictures at all: frame 0 is index 0 everywhere
-    spec.frames[1].picture.assign(64, 9);
-    spec.frame_rate = 50;
-    spec.y_interlace = true;
+    qvw::MoviePlan plan;
+    plan.width = 8;
+    plan.height = 8;
+    plan.frames.resize(3);  // no pictures at all: frame 0 is index 0 everywhere
+    plan.frames[1].picture.assign(64, 9);
+    plan.frame_rate = 50;
+    plan.y_interlace = true;
     Decoded d;
-    wtest::DecodeAll(qvw::WriteMovie(spec), &d);
+    wtest::DecodeAll(qvw::WriteMovie(plan), &d);
     ASSERT_TRUE(d.ok) << d.error;
     EXPECT_EQ(d.reader.header().frame_rate, 50);
     EXPECT_EQ(d.reader.header().flags, 0x2u);
@@ -126,8 +126,8 @@ TEST(RoundTrip, FrameRateHeightFlagsAndEmptyPictures) {
     EXPECT_EQ(qvw::FrameTimeOf(50), 5000u);
     EXPECT_EQ(qvw::FrameTimeOf(0), 0u);
 
-    spec.y_double = true;  // both height modes at once is a mistake
-    EXPECT_THROW(qvw::WriteMovie(spec), std::invalid_argument);
+    plan.y_double = true;  // both height modes at once is a mistake
+    EXPECT_THROW(qvw::WriteMovie(plan), std::invalid_argument);
 }
 
 TEST(RoundTrip, EveryBlockKindAndRowCrossingRuns) {
@@ -147,15 +147,15 @@ TEST(RoundTrip, EveryBlockKindAndRowCrossingRuns) {
     b = a;
     for (uint32_t y = 12; y < 16; ++y)
         for (uint32_t x = 0; x < 8; ++x) b[y * w + x] = 50;  // two blocks of row 3 change
-    qvw::MovieSpec spec;
-    spec.width = w;
-    spec.height = h;
-    spec.frames.resize(2);
-    spec.frames[0].picture = a;
-    spec.frames[1].picture = b;
+    qvw::MoviePlan plan;
+    plan.width = w;
+    plan.height = h;
+    plan.frames.resize(2);
+    plan.frames[0].picture = a;
+    plan.frames[1].picture = b;
     qvw::WriteReport rep;
     Decoded d;
-    wtest::DecodeAll(qvw::WriteMovie(spec, &rep), &d);
+    wtest::DecodeAll(qvw::WriteMovie(plan, &rep), &d);
     ASSERT_TRUE(d.ok) << d.error;
     EXPECT_EQ(d.pictures[0], a);
     EXPECT_EQ(d.pictures[1], b);
@@ -177,11 +177,11 @@ TEST(RoundTrip, EscapeCodesMakeRepeatedValuesCheaper) {
     // Full blocks whose pixel pairs repeat the last few values often: the
     // cache escapes must pay off, and decoding must match either way.
     std::mt19937 rng(5);
-    qvw::MovieSpec spec;
-    spec.width = 64;
-    spec.height = 64;
+    qvw::MoviePlan plan;
+    plan.width = 64;
+    plan.height = 64;
     for (int i = 0; i < 4; ++i) {
-        qvw::FrameSpec f;
+        qvw::FramePlan f;
         f.picture.resize(64 * 64);
         for (size_t p = 0; p < f.picture.size(); p += 2) {
             // Runs of a pair, drawn from a large alphabet: literal codes are long.
@@ -193,12 +193,12 @@ TEST(RoundTrip, EscapeCodesMakeRepeatedValuesCheaper) {
             }
             p -= 2;
         }
-        spec.frames.push_back(f);
+        plan.frames.push_back(f);
     }
     qvw::WriteReport with_rep, without_rep;
-    std::vector<uint8_t> with = qvw::WriteMovie(spec, &with_rep);
-    for (auto& t : spec.trees) t.use_escapes = false;
-    std::vector<uint8_t> without = qvw::WriteMovie(spec, &without_rep);
+    std::vector<uint8_t> with = qvw::WriteMovie(plan, &with_rep);
+    for (auto& t : plan.trees) t.use_escapes = false;
+    std::vector<uint8_t> without = qvw::WriteMovie(plan, &without_rep);
     EXPECT_LT(with.size() * 10, without.size() * 9);  // at least 10% smaller
     EXPECT_TRUE(with_rep.escape_leaf[qvw::kFullTree][0]);
     EXPECT_FALSE(without_rep.escape_leaf[qvw::kFullTree][0]);
@@ -206,17 +206,17 @@ TEST(RoundTrip, EscapeCodesMakeRepeatedValuesCheaper) {
         Decoded d;
         wtest::DecodeAll(*movie, &d);
         ASSERT_TRUE(d.ok) << d.error;
-        for (size_t i = 0; i < spec.frames.size(); ++i) EXPECT_EQ(d.pictures[i], spec.frames[i].picture);
+        for (size_t i = 0; i < plan.frames.size(); ++i) EXPECT_EQ(d.pictures[i], plan.frames[i].picture);
     }
 }
 
 TEST(RoundTrip, InteriorMarkerValueIsLeftFreeOrTheWriteFails) {
     // The reader's view of the lowest value no leaf stores (escape leaves
     // store 0) matches the writer's.
-    qvw::MovieSpec spec = MixedMovie(64, 64, 3, 11, false);
+    qvw::MoviePlan plan = MixedMovie(64, 64, 3, 11, false);
     qvw::WriteReport rep;
     Decoded d;
-    wtest::DecodeAll(qvw::WriteMovie(spec, &rep), &d);
+    wtest::DecodeAll(qvw::WriteMovie(plan, &rep), &d);
     ASSERT_TRUE(d.ok) << d.error;
     std::vector<bool> used(65536, false);
     for (int t = 0; t < 4; ++t)
@@ -230,10 +230,10 @@ TEST(RoundTrip, InteriorMarkerValueIsLeftFreeOrTheWriteFails) {
     // marker value: one pair is given up for its nearest neighbour, so that
     // exactly one pixel changes, to the nearest colour: in this grey palette
     // several indices share each 6-bit shade, so to the same colour.
-    qvw::MovieSpec full;
+    qvw::MoviePlan full;
     full.width = 512;
     full.height = 256;
-    qvw::FrameSpec f;
+    qvw::FramePlan f;
     f.picture.resize(512 * 256);
     for (uint32_t k = 0; k < 65536; ++k) {
         uint32_t blk = k / 8, row = (k % 8) / 2, half = k % 2;
@@ -265,24 +265,24 @@ TEST(RoundTrip, LossyCodingStaysWithinTheThresholdAndIsSmaller) {
     qvw::Palette pal;
     for (int i = 0; i < 256; ++i) pal[i] = {static_cast<uint8_t>(i), static_cast<uint8_t>(i), static_cast<uint8_t>(255 - i)};
     std::mt19937 rng(9);
-    qvw::MovieSpec spec;
-    spec.width = 128;
-    spec.height = 96;
+    qvw::MoviePlan plan;
+    plan.width = 128;
+    plan.height = 96;
     for (int i = 0; i < 6; ++i) {
-        qvw::FrameSpec f;
+        qvw::FramePlan f;
         f.palette = pal;
         f.picture.resize(128 * 96);
         for (uint32_t y = 0; y < 96; ++y)
             for (uint32_t x = 0; x < 128; ++x)
                 f.picture[y * 128 + x] = static_cast<uint8_t>(std::min<uint32_t>(255u, (x + i * 3) + rng() % 3));
-        spec.frames.push_back(f);
+        plan.frames.push_back(f);
     }
-    const std::vector<uint8_t> exact = qvw::WriteMovie(spec);
+    const std::vector<uint8_t> exact = qvw::WriteMovie(plan);
     const double threshold = 60;
-    spec.lossy_threshold = threshold;
+    plan.lossy_threshold = threshold;
     qvw::WriteReport rep;
     rep.keep_pictures = true;
-    const std::vector<uint8_t> lossy = qvw::WriteMovie(spec, &rep);
+    const std::vector<uint8_t> lossy = qvw::WriteMovie(plan, &rep);
     EXPECT_LT(lossy.size() * 2, exact.size());
     Decoded d;
     wtest::DecodeAll(lossy, &d);
@@ -292,7 +292,7 @@ TEST(RoundTrip, LossyCodingStaysWithinTheThresholdAndIsSmaller) {
         int dr = coded[a].r - coded[b].r, dg = coded[a].g - coded[b].g, db = coded[a].b - coded[b].b;
         return double(dr * dr + dg * dg + db * db);
     };
-    for (size_t i = 0; i < spec.frames.size(); ++i) {
+    for (size_t i = 0; i < plan.frames.size(); ++i) {
         EXPECT_TRUE(d.pictures[i] == rep.pictures[i]);
         for (uint32_t by = 0; by < 24; ++by)
             for (uint32_t bx = 0; bx < 32; ++bx) {
@@ -300,7 +300,7 @@ TEST(RoundTrip, LossyCodingStaysWithinTheThresholdAndIsSmaller) {
                 for (uint32_t r = 0; r < 4; ++r)
                     for (uint32_t c = 0; c < 4; ++c) {
                         size_t p = (by * 4 + r) * 128 + bx * 4 + c;
-                        e += dist(d.pictures[i][p], spec.frames[i].picture[p]);
+                        e += dist(d.pictures[i][p], plan.frames[i].picture[p]);
                     }
                 ASSERT_LE(e / 16, threshold) << "frame " << i << " block " << bx << "," << by;
             }

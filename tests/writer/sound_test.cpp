@@ -27,12 +27,12 @@ std::vector<uint8_t> RandomWalk(size_t frames, int bits, int channels, uint32_t 
     return out;
 }
 
-qvw::MovieSpec SilentMovie(uint32_t frames) {
-    qvw::MovieSpec spec;
-    spec.width = 8;
-    spec.height = 8;
-    spec.frames.resize(frames);
-    return spec;
+qvw::MoviePlan SilentMovie(uint32_t frames) {
+    qvw::MoviePlan plan;
+    plan.width = 8;
+    plan.height = 8;
+    plan.frames.resize(frames);
+    return plan;
 }
 
 TEST(Sound, EveryLayoutRawAndPackedIsCutExactlyAndReadsBack) {
@@ -43,16 +43,16 @@ TEST(Sound, EveryLayoutRawAndPackedIsCutExactlyAndReadsBack) {
                 SCOPED_TRACE(std::to_string(bits) + " bits, " + std::to_string(channels) + " channels" +
                              (compressed ? ", packed" : ", raw"));
                 const uint32_t align = uint32_t(bits / 8 * channels);
-                qvw::MovieSpec spec = SilentMovie(frames);
-                qvw::TrackSpec tr;
+                qvw::MoviePlan plan = SilentMovie(frames);
+                qvw::TrackPlan tr;
                 tr.rate = rate;
                 tr.bits = bits;
                 tr.channels = channels;
                 tr.compressed = compressed;
                 tr.pcm = RandomWalk(rate * 3 / 2, bits, channels, bits * 10 + channels);
-                spec.tracks[2] = tr;
+                plan.tracks[2] = tr;
                 Decoded d;
-                std::vector<uint8_t> movie = qvw::WriteMovie(spec);
+                std::vector<uint8_t> movie = qvw::WriteMovie(plan);
                 wtest::DecodeAll(movie, &d);
                 ASSERT_TRUE(d.ok) << d.error;
                 const testread::Header& h = d.reader.header();
@@ -103,17 +103,17 @@ TEST(Sound, DeltasCarryIntoTheHighByteButNeverAcrossChannels) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::to_string(c.bits) + "/" + std::to_string(c.channels));
-        qvw::MovieSpec spec = SilentMovie(4);
-        qvw::TrackSpec tr;
+        qvw::MoviePlan plan = SilentMovie(4);
+        qvw::TrackPlan tr;
         tr.bits = c.bits;
         tr.channels = c.channels;
         tr.compressed = true;
         const size_t frame = size_t(c.bits / 8 * c.channels);
         std::vector<uint8_t> one(c.pcm.begin(), c.pcm.begin() + frame);
         tr.frame_pcm = {c.pcm, one, std::vector<uint8_t>{}, std::nullopt};
-        spec.tracks[0] = tr;
+        plan.tracks[0] = tr;
         Decoded d;
-        wtest::DecodeAll(qvw::WriteMovie(spec), &d);
+        wtest::DecodeAll(qvw::WriteMovie(plan), &d);
         ASSERT_TRUE(d.ok) << d.error;
         EXPECT_EQ(d.frames[0].sound[0], c.pcm);
         EXPECT_EQ(d.reader.header().sound_lead[0], c.pcm.size());
@@ -129,18 +129,18 @@ TEST(Sound, DeltasCarryIntoTheHighByteButNeverAcrossChannels) {
 
 TEST(Sound, RingMovieTreatsTheSoundAsALoop) {
     const uint32_t frames = 6, rate = 1000;  // 66 samples per frame at 15 fps
-    qvw::MovieSpec spec = SilentMovie(frames);
-    spec.ring = true;
-    qvw::TrackSpec tr;
+    qvw::MoviePlan plan = SilentMovie(frames);
+    plan.ring = true;
+    qvw::TrackPlan tr;
     tr.rate = rate;
     tr.bits = 8;
     tr.channels = 1;
     tr.compressed = false;
     tr.lead_bytes = 100;
     for (int i = 0; i < 500; ++i) tr.pcm.push_back(static_cast<uint8_t>(i));  // longer than a loop
-    spec.tracks[1] = tr;
+    plan.tracks[1] = tr;
     Decoded d;
-    wtest::DecodeAll(qvw::WriteMovie(spec), &d);
+    wtest::DecodeAll(qvw::WriteMovie(plan), &d);
     ASSERT_TRUE(d.ok) << d.error;
     ASSERT_EQ(d.frames.size(), frames + 1);
     // One loop is the 6 frames' worth of samples; chunks continue around it.
@@ -154,25 +154,25 @@ TEST(Sound, RingMovieTreatsTheSoundAsALoop) {
     EXPECT_EQ(pos, 100 + period);
 }
 
-TEST(Sound, BadTrackSpecsAreRefused) {
-    qvw::MovieSpec spec = SilentMovie(2);
-    qvw::TrackSpec tr;
+TEST(Sound, BadTrackPlansAreRefused) {
+    qvw::MoviePlan plan = SilentMovie(2);
+    qvw::TrackPlan tr;
     tr.pcm.assign(100, 0);
-    spec.tracks[0] = tr;
-    spec.frame_rate = 0;  // no frame duration: no way to cut the sound
-    EXPECT_THROW(qvw::WriteMovie(spec), std::invalid_argument);
-    spec.frame_rate = -6666;
-    spec.tracks[0]->bits = 12;
-    EXPECT_THROW(qvw::WriteMovie(spec), std::invalid_argument);
-    spec.tracks[0]->bits = 16;
-    spec.tracks[0]->lead_bytes = 6;  // not whole 4-byte sample frames
-    EXPECT_THROW(qvw::WriteMovie(spec), std::invalid_argument);
-    spec.tracks[0]->lead_bytes.reset();
-    spec.tracks[0]->rate = 0x1000000;
-    EXPECT_THROW(qvw::WriteMovie(spec), std::invalid_argument);
-    spec.tracks[0]->rate = 0xFFFFFF;
-    spec.frame_rate = 0x7FFFFFFF;  // 24 days per frame: chunks beyond any size
-    EXPECT_THROW(qvw::WriteMovie(spec), std::invalid_argument);
+    plan.tracks[0] = tr;
+    plan.frame_rate = 0;  // no frame duration: no way to cut the sound
+    EXPECT_THROW(qvw::WriteMovie(plan), std::invalid_argument);
+    plan.frame_rate = -6666;
+    plan.tracks[0]->bits = 12;
+    EXPECT_THROW(qvw::WriteMovie(plan), std::invalid_argument);
+    plan.tracks[0]->bits = 16;
+    plan.tracks[0]->lead_bytes = 6;  // not whole 4-byte sample frames
+    EXPECT_THROW(qvw::WriteMovie(plan), std::invalid_argument);
+    plan.tracks[0]->lead_bytes.reset();
+    plan.tracks[0]->rate = 0x1000000;
+    EXPECT_THROW(qvw::WriteMovie(plan), std::invalid_argument);
+    plan.tracks[0]->rate = 0xFFFFFF;
+    plan.frame_rate = 0x7FFFFFFF;  // 24 days per frame: chunks beyond any size
+    EXPECT_THROW(qvw::WriteMovie(plan), std::invalid_argument);
 }
 
 }  // namespace
@@ -180,19 +180,19 @@ TEST(Sound, BadTrackSpecsAreRefused) {
 namespace {
 
 TEST(Sound, SevenTracksOfDifferentFormatsKeepTheirOrderAndContent) {
-    qvw::MovieSpec spec = SilentMovie(6);
+    qvw::MoviePlan plan = SilentMovie(6);
     for (int t = 0; t < 7; ++t) {
-        qvw::TrackSpec tr;
+        qvw::TrackPlan tr;
         tr.rate = 4000 + 1000 * t;
         tr.bits = t % 2 ? 16 : 8;
         tr.channels = t % 3 ? 1 : 2;
         tr.compressed = t % 2 == 0;
         tr.pcm = RandomWalk(tr.rate * 2, tr.bits, tr.channels, 100 + t);
-        spec.tracks[t] = tr;
+        plan.tracks[t] = tr;
     }
-    spec.tracks[3]->chunk_modes = {{2, qvw::ChunkMode::Absent}};
+    plan.tracks[3]->chunk_modes = {{2, qvw::ChunkMode::Absent}};
     Decoded d;
-    wtest::DecodeAll(qvw::WriteMovie(spec), &d);
+    wtest::DecodeAll(qvw::WriteMovie(plan), &d);
     ASSERT_TRUE(d.ok) << d.error;
     for (int t = 0; t < 7; ++t) {
         SCOPED_TRACE(t);
@@ -207,7 +207,7 @@ TEST(Sound, SevenTracksOfDifferentFormatsKeepTheirOrderAndContent) {
             got.insert(got.end(), d.frames[i].sound[t].begin(), d.frames[i].sound[t].end());
         }
         ASSERT_FALSE(got.empty());
-        EXPECT_TRUE(std::equal(got.begin(), got.end(), spec.tracks[t]->pcm.begin()));
+        EXPECT_TRUE(std::equal(got.begin(), got.end(), plan.tracks[t]->pcm.begin()));
         EXPECT_EQ(d.reader.header().sound_lead[t], d.frames[0].sound[t].size());
     }
 }

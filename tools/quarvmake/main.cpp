@@ -220,7 +220,7 @@ void ReadFrame(const std::string& path, bool rgba, PngFrame* f, uint32_t w, uint
 // every frame twice (histogram, then remapping) so that only the 8-bit
 // pictures stay in memory.
 void Quantise(const std::vector<std::string>& files, const Options& o, uint32_t w, uint32_t h,
-              qvw::MovieSpec* spec) {
+              qvw::MoviePlan* plan) {
     LiqPtr<liq_attr> attr(liq_attr_create());
     if (!attr) Fail("cannot start colour reduction");
     liq_set_max_colors(attr.get(), 256);
@@ -242,7 +242,7 @@ void Quantise(const std::vector<std::string>& files, const Options& o, uint32_t 
     for (size_t i = 0; i < files.size(); ++i) {
         ReadFrame(files[i], true, &f, w, h);
         LiqPtr<liq_image> img(liq_image_create_rgba(attr.get(), f.pixels.data(), w, h, 0));
-        qvw::FrameSpec fs;
+        qvw::FramePlan fs;
         fs.picture.resize(size_t(w) * h);
         if (!img || liq_write_remapped_image(result.get(), img.get(), fs.picture.data(), fs.picture.size()) != LIQ_OK)
             Fail("colour reduction failed on " + files[i]);
@@ -252,12 +252,12 @@ void Quantise(const std::vector<std::string>& files, const Options& o, uint32_t 
         qvw::Palette pal{};
         for (unsigned k = 0; k < lp->count && k < 256; ++k) pal[k] = {lp->entries[k].r, lp->entries[k].g, lp->entries[k].b};
         fs.palette = pal;
-        spec->frames.push_back(std::move(fs));
+        plan->frames.push_back(std::move(fs));
         prog.Step("reducing colours", static_cast<uint32_t>(i + 1));
     }
 }
 
-void LoadFrames(const Options& o, qvw::MovieSpec* spec) {
+void LoadFrames(const Options& o, qvw::MoviePlan* plan) {
     const std::vector<std::string> files = FrameFiles(o.inputs);
     PngFrame first;
     std::string err;
@@ -274,17 +274,17 @@ void LoadFrames(const Options& o, qvw::MovieSpec* spec) {
     const uint32_t w = first.width, h = first.height;
     if (w % 4 || h % 4 || w < 4 || h < 4)
         Fail("frame size " + std::to_string(w) + " x " + std::to_string(h) + " is not a multiple of 4");
-    spec->width = w;
-    spec->height = h;
-    if (!all_indexed) return Quantise(files, o, w, h, spec);
+    plan->width = w;
+    plan->height = h;
+    if (!all_indexed) return Quantise(files, o, w, h, plan);
     Progress prog(o.quiet, static_cast<uint32_t>(files.size()));
     for (size_t i = 0; i < files.size(); ++i) {
         PngFrame f;
         ReadFrame(files[i], false, &f, w, h);
-        qvw::FrameSpec fs;
+        qvw::FramePlan fs;
         fs.picture = std::move(f.pixels);
         fs.palette = f.palette;  // unchanged palettes give no chunk
-        spec->frames.push_back(std::move(fs));
+        plan->frames.push_back(std::move(fs));
         prog.Step("reading", static_cast<uint32_t>(i + 1));
     }
 }
@@ -293,46 +293,46 @@ void LoadFrames(const Options& o, qvw::MovieSpec* spec) {
 
 int main(int argc, char** argv) {
     const Options o = ParseArgs(argc, argv);
-    qvw::MovieSpec spec;
+    qvw::MoviePlan plan;
     if (o.demo) {
-        spec = qvw::MakeDemoSpec();
+        plan = qvw::MakeDemoPlan();
     } else {
-        LoadFrames(o, &spec);
-        spec.frame_rate = o.have_rate ? o.frame_rate : qvw::FrameRateForFps(o.fps);
+        LoadFrames(o, &plan);
+        plan.frame_rate = o.have_rate ? o.frame_rate : qvw::FrameRateForFps(o.fps);
         for (const auto& [track, file] : o.audio) {
             WavSound wav;
             std::string err;
             if (!ReadWav(file, &wav, &err)) Fail(err);
-            qvw::TrackSpec tr;
+            qvw::TrackPlan tr;
             tr.rate = wav.rate;
             tr.bits = wav.bits;
             tr.channels = wav.channels;
             tr.compressed = !o.raw_audio;
             tr.pcm = std::move(wav.pcm);
-            spec.tracks[track] = std::move(tr);
+            plan.tracks[track] = std::move(tr);
         }
-        if (!o.audio.empty() && spec.frame_rate == 0) Fail("a movie with sound needs a frame rate");
+        if (!o.audio.empty() && plan.frame_rate == 0) Fail("a movie with sound needs a frame rate");
     }
-    spec.ring = o.ring;
-    spec.y_double = o.y_double;
-    spec.y_interlace = o.y_interlace;
+    plan.ring = o.ring;
+    plan.y_double = o.y_double;
+    plan.y_interlace = o.y_interlace;
     if (o.quality >= 0) {
         // Allowed mean squared error per pixel (R + G + B): at quality Q the
         // error per component may reach about 0.3 x (101 - Q) levels.
         const double per_component = 0.3 * (101 - o.quality);
-        spec.lossy_threshold = 3 * per_component * per_component;
+        plan.lossy_threshold = 3 * per_component * per_component;
     }
-    Progress prog(o.quiet, static_cast<uint32_t>(spec.frames.size() + (spec.ring ? 1 : 0)));
-    spec.progress = [&prog](int pass, uint32_t done, uint32_t) { prog.Step(pass ? "writing" : "coding", done); };
+    Progress prog(o.quiet, static_cast<uint32_t>(plan.frames.size() + (plan.ring ? 1 : 0)));
+    plan.progress = [&prog](int pass, uint32_t done, uint32_t) { prog.Step(pass ? "writing" : "coding", done); };
 
     qvw::WriteReport rep;
     std::string err;
-    if (!qvw::WriteMovieFile(spec, o.out, &err, &rep)) Fail(err);
+    if (!qvw::WriteMovieFile(plan, o.out, &err, &rep)) Fail(err);
     if (!o.quiet) {
         uint64_t size = rep.first_record_offset;
         for (uint32_t s : rep.frame_sizes) size += s;
         std::printf("quarvmake: wrote %s: %u x %u, %zu frames%s, %d sound track%s, %llu bytes\n", o.out.c_str(),
-                    spec.width, spec.height, spec.frames.size(), spec.ring ? " + ring frame" : "",
+                    plan.width, plan.height, plan.frames.size(), plan.ring ? " + ring frame" : "",
                     static_cast<int>(o.demo ? 1 : o.audio.size()), (o.demo ? 1 : o.audio.size()) == 1 ? "" : "s",
                     static_cast<unsigned long long>(size));
     }

@@ -193,32 +193,32 @@ int Write(int argc, char** argv) {
         (mode != "raw" && mode != "packed") || frames < 2 || !fps)
         return Usage();
 
-    qvw::MovieSpec spec;
-    spec.width = 32;
-    spec.height = 16;
-    spec.frame_rate = qvw::FrameRateForFps(fps);
+    qvw::MoviePlan plan;
+    plan.width = 32;
+    plan.height = 16;
+    plan.frame_rate = qvw::FrameRateForFps(fps);
     for (uint32_t f = 0; f < frames; f++) {
-        qvw::FrameSpec frame;
+        qvw::FramePlan frame;
         frame.picture.assign(32 * 16, static_cast<uint8_t>(f % 7));
         if (f == 0) {
             qvw::Palette p{};
             for (int i = 0; i < 256; i++) p[i] = {static_cast<uint8_t>(i), static_cast<uint8_t>(255 - i), 128};
             frame.palette = p;
         }
-        spec.frames.push_back(frame);
+        plan.frames.push_back(frame);
     }
-    qvw::TrackSpec track;
+    qvw::TrackPlan track;
     track.rate = rate;
     track.bits = bits;
     track.channels = channels;
     track.compressed = mode == "packed";
     if (lead >= 0) track.lead_bytes = static_cast<uint32_t>(lead);
     track.pcm = MakeSound(rate, bits, channels, static_cast<size_t>(rate) * (frames / fps + 3));
-    spec.tracks[0] = track;
+    plan.tracks[0] = track;
 
     qvw::WriteReport report;
     std::string error;
-    if (!qvw::WriteMovieFile(spec, argv[1], &error, &report)) {
+    if (!qvw::WriteMovieFile(plan, argv[1], &error, &report)) {
         std::fprintf(stderr, "soundmovie: %s\n", error.c_str());
         return 1;
     }
