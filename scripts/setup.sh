@@ -12,7 +12,10 @@ PACKAGES=(
   wine wine32:i386 wine64
   xvfb xauth x11-apps xdotool imagemagick
   python3
+  emscripten node-acorn chromium
 )
+# npm for the browser tests' driver; the machine's own Node may bring it along.
+command -v npm >/dev/null || PACKAGES+=(npm)
 
 missing=()
 for p in "${PACKAGES[@]}"; do
