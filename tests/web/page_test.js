@@ -129,8 +129,10 @@ async function capturedPcm(page, tracks) {
         const ch = [...Array(t.channels).keys()].map((c) => b.getChannelData(c));
         for (let i = 0; i < b.length; i++) {
           for (const d of ch) {
-            if (t.bits === 8) bytes.push(Math.round(d[i] * 128 + 128));
-            else { const s = Math.round(d[i] * 32768) & 0xFFFF; bytes.push(s & 0xFF, s >> 8); }
+            // Web Audio's range is [-1, 1]: a sample outside it cannot come back as itself.
+            const s = Math.max(-32768, Math.min(32767, Math.round(d[i] * 32768)));
+            if (t.bits === 8) bytes.push(Math.max(0, Math.min(255, Math.round(d[i] * 128 + 128))));
+            else bytes.push(s & 0xFF, (s >> 8) & 0xFF);
           }
         }
       }
