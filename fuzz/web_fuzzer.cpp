@@ -3,22 +3,9 @@
 // the end at the scale its last byte picks (0 decode only, 1x, 2x, 2x
 // smoothed), with every track's PCM read, as the page does. A bad file may
 // only be refused with a message.
-#include <cstdint>
 #include <cstring>
 
-extern "C" {
-uint8_t* QuarvWebFileBuffer(uint32_t size);
-int QuarvWebOpen();
-const char* QuarvWebError();
-int32_t QuarvWebDecodeNext(uint32_t scale, uint32_t smooth);
-int QuarvWebRedraw(uint32_t scale, uint32_t smooth);
-const uint32_t* QuarvWebPixels();
-uint32_t QuarvWebPixelWidth();
-uint32_t QuarvWebPixelHeight();
-const uint8_t* QuarvWebSound(int track);
-uint32_t QuarvWebSoundBytes(int track);
-uint32_t QuarvWebFrames();
-}
+#include "web/quarvel_web.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size > (1u << 22)) return 0;

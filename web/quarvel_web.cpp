@@ -1,13 +1,9 @@
-// The C API the browser page calls (WebAssembly build): a movie opened from
-// bytes in memory, decoded frame by frame into RGBA pixels at 1x or 2x
-// (plain or smoothed, through the blitter's kernels), with each frame's
-// sound handed out as PCM. One movie at a time: the decoder keeps process-wide
-// state and is not reentrant.
-//
+// The browser page's C API over the decoding library and the blitter's kernels.
 // Pixels go from 8-bit frames through 8-bit kernels and then through the
 // palette to RGBA, so every pixel is exactly a palette colour, as quarvdump
 // writes it; a 16-bit path would lose the low bits.
-#include <cstdint>
+#include "web/quarvel_web.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -19,13 +15,6 @@
 #include "movie/movie.h"
 #include "movie/sound_unpack.h"
 #include "web/memory_file.h"
-
-#ifdef __EMSCRIPTEN__
-#include <emscripten/emscripten.h>
-#define WEB_API extern "C" EMSCRIPTEN_KEEPALIVE
-#else
-#define WEB_API extern "C"
-#endif
 
 namespace {
 
@@ -110,9 +99,7 @@ void MakePixels(uint32_t scale, bool smooth) {
 
 }  // namespace
 
-// A buffer of size bytes for the movie file, which the page fills before
-// QuarvWebOpen; any open movie is closed first. Null when memory runs out.
-WEB_API uint8_t* QuarvWebFileBuffer(uint32_t size) {
+QUARV_WEB_API uint8_t* QuarvWebFileBuffer(uint32_t size) {
     CloseMovie();
     std::free(g.file);
     g.file = static_cast<uint8_t*>(std::malloc(size ? size : 1));
@@ -120,8 +107,7 @@ WEB_API uint8_t* QuarvWebFileBuffer(uint32_t size) {
     return g.file;
 }
 
-// Opens the movie in the file buffer. 1 on success; 0 with QuarvWebError set.
-WEB_API int QuarvWebOpen() {
+QUARV_WEB_API int QuarvWebOpen() {
     CloseMovie();
     g.error.clear();
     if (!g.file) return Fail("No movie was loaded.");
@@ -141,30 +127,20 @@ WEB_API int QuarvWebOpen() {
     return 1;
 }
 
-WEB_API void QuarvWebClose() { CloseMovie(); }
+QUARV_WEB_API void QuarvWebClose() { CloseMovie(); }
 
-// The reason of the last failure, empty when there was none.
-WEB_API const char* QuarvWebError() { return g.error.c_str(); }
+QUARV_WEB_API const char* QuarvWebError() { return g.error.c_str(); }
 
-// Picture size as decoded (the height doubled for movies stored at half
-// height), frame count, and frame duration in units of 10 microseconds (0:
-// untimed). All 0 without a movie.
-WEB_API uint32_t QuarvWebWidth() { return g.movie ? g.movie->Header.Width : 0; }
-WEB_API uint32_t QuarvWebHeight() { return g.movie ? g.movie->Header.Height : 0; }
-WEB_API uint32_t QuarvWebFrames() { return g.movie ? g.movie->Header.Frames : 0; }
-WEB_API uint32_t QuarvWebFrameTime() { return g.movie ? g.movie->FrameTime : 0; }
+QUARV_WEB_API uint32_t QuarvWebWidth() { return g.movie ? g.movie->Header.Width : 0; }
+QUARV_WEB_API uint32_t QuarvWebHeight() { return g.movie ? g.movie->Header.Height : 0; }
+QUARV_WEB_API uint32_t QuarvWebFrames() { return g.movie ? g.movie->Header.Frames : 0; }
+QUARV_WEB_API uint32_t QuarvWebFrameTime() { return g.movie ? g.movie->FrameTime : 0; }
 
-// Track t (0-6): sample rate in Hz (0 when the movie has no such track),
-// bits per sample (8 or 16), channels (1 or 2).
-WEB_API uint32_t QuarvWebTrackRate(int t) { return TrackFormat(t) & kTrackRateMask; }
-WEB_API uint32_t QuarvWebTrackBits(int t) { return TrackFormat(t) & kTrackBits16 ? 16 : 8; }
-WEB_API uint32_t QuarvWebTrackChannels(int t) { return TrackFormat(t) & kTrackStereo ? 2 : 1; }
+QUARV_WEB_API uint32_t QuarvWebTrackRate(int t) { return TrackFormat(t) & kTrackRateMask; }
+QUARV_WEB_API uint32_t QuarvWebTrackBits(int t) { return TrackFormat(t) & kTrackBits16 ? 16 : 8; }
+QUARV_WEB_API uint32_t QuarvWebTrackChannels(int t) { return TrackFormat(t) & kTrackStereo ? 2 : 1; }
 
-// Decodes the next frame (the first call gives frame 0) with its sound, and
-// at scale 1 or 2 (smooth: 2x with in-between colours) its RGBA picture.
-// Returns the frame's number; -1 after the last frame, or on a failure with
-// QuarvWebError set (the movie is closed then).
-WEB_API int32_t QuarvWebDecodeNext(uint32_t scale, uint32_t smooth) {
+QUARV_WEB_API int32_t QuarvWebDecodeNext(uint32_t scale, uint32_t smooth) {
     if (!g.movie || g.next >= g.movie->Header.Frames) return -1;
     if (scale > 2) scale = 2;
     if (g.next > 0) QuarvNextFrame(g.movie);
@@ -188,22 +164,17 @@ WEB_API int32_t QuarvWebDecodeNext(uint32_t scale, uint32_t smooth) {
     return static_cast<int32_t>(g.next++);
 }
 
-// Makes the last decoded frame's RGBA picture again at another scale.
-// 0 when no frame has been decoded.
-WEB_API int QuarvWebRedraw(uint32_t scale, uint32_t smooth) {
+QUARV_WEB_API int QuarvWebRedraw(uint32_t scale, uint32_t smooth) {
     if (!g.movie || g.next == 0 || scale < 1) return 0;
     MakePixels(scale > 2 ? 2 : scale, smooth != 0);
     return 1;
 }
 
-// The last frame's RGBA picture (width x height words, rows top down).
-WEB_API const uint32_t* QuarvWebPixels() { return g.rgba.data(); }
-WEB_API uint32_t QuarvWebPixelWidth() { return g.rgbaWidth; }
-WEB_API uint32_t QuarvWebPixelHeight() { return g.rgbaHeight; }
+QUARV_WEB_API const uint32_t* QuarvWebPixels() { return g.rgba.data(); }
+QUARV_WEB_API uint32_t QuarvWebPixelWidth() { return g.rgbaWidth; }
+QUARV_WEB_API uint32_t QuarvWebPixelHeight() { return g.rgbaHeight; }
 
-// The last frame's PCM of track t, in the track's format (8-bit unsigned or
-// 16-bit signed little-endian, stereo interleaved left first).
-WEB_API const uint8_t* QuarvWebSound(int t) { return t >= 0 && t < kMaxTracks ? g.sound[t].data() : nullptr; }
-WEB_API uint32_t QuarvWebSoundBytes(int t) {
+QUARV_WEB_API const uint8_t* QuarvWebSound(int t) { return t >= 0 && t < kMaxTracks ? g.sound[t].data() : nullptr; }
+QUARV_WEB_API uint32_t QuarvWebSoundBytes(int t) {
     return t >= 0 && t < kMaxTracks ? static_cast<uint32_t>(g.sound[t].size()) : 0;
 }
