@@ -230,7 +230,8 @@
     $('info').textContent = `${lib._QuarvWebWidth()} x ${lib._QuarvWebHeight()}, ${frames} frames, ${fps}; ` +
       (sound.length ? `sound: ${sound.join(', ')}` : 'no sound');
     decodeAhead();
-    if (movie.pending) advance(true);
+    if (!movie.pending) finish(); // not even frame 0 could be decoded
+    else advance(true);
     if (playNow && movie.pending) play();
   }
 
