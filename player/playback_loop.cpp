@@ -149,6 +149,9 @@ private:
                         break;
                 }
             }
+            // Without a window there is no picture, no focus to come back
+            // and no key to end with: the playback ends as a close ends it.
+            if (host_.WindowLost()) return CycleEnd::Quit;
             switch (FocusRule(Settings.KeepPlayingUnfocused, host_.DisplayFocused(), active_)) {
                 case FocusAction::SoundOff:
                     active_ = false;

@@ -75,6 +75,7 @@ public:
     bool KeyWaiting() override { return ::KeyWaiting(); }
     int GetKey() override { return ::GetKey(); }
     bool DisplayFocused() override { return DisplayHasFocus(PlayerDisplay(), GetFocus()); }
+    bool WindowLost() override { return !PlayerWindow || !IsWindow(PlayerWindow); }
     void SetCaption(const char* text) override {
         if (PlayerWindow) SetWindowTextA(PlayerWindow, text);
     }

@@ -148,6 +148,7 @@ public:
         return key;
     }
     bool DisplayFocused() override { return focused(); }
+    bool WindowLost() override { return false; }
     void SetCaption(const char* text) override { captions.push_back(text); }
     void ShowMessage(const char* a, const char* b, const char* c, int icon) override {
         messages.push_back(std::string(a ? a : "") + "|" + (b ? b : "") + "|" + (c ? c : "") + "|" +
