@@ -190,7 +190,8 @@ struct Movie {
     // broken chunk stopped the walk). Set by SplitFrame; readers stay inside.
     uint32_t PaletteChunkSize;
     uint32_t VideoSize;
-    // When QuarvPlayOut was first called for this movie (ms, 0 = not yet).
+    // When QuarvPlayOut was first called for this movie (ms, 0 = not yet):
+    // the end of the frames' playing for QuarvSummary.
     uint32_t PlayOutStart;
 };
 

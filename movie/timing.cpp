@@ -5,6 +5,7 @@
 
 #include "common/platform.h"
 #include "movie/movie_internal.h"
+#include "movie/sequence.h"
 #include "movie/sound_track.h"
 #include "movie/stream.h"
 #include "sound/sound_driver.h"
@@ -116,7 +117,12 @@ uint32_t QuarvPlayOut(Movie* m) {
     if (!s || m->SoundPaused) return 0;
     ServiceIfTracksOpen();
     const uint32_t now = NowMs();
-    if (!m->PlayOutStart) m->PlayOutStart = now ? now : 1;
+    if (!m->PlayOutStart) {
+        // The frames' playing ends here: the last frame's time is closed
+        // now, and the summary counts no further.
+        MeasureFrameTime(m);
+        m->PlayOutStart = now ? now : 1;
+    }
     // Sound runs ahead of the picture by the lead, so the device cannot
     // hold more of the shown frames' sound than that.
     if (static_cast<uint64_t>(now - m->PlayOutStart) * s->BytesPerSecond >= static_cast<uint64_t>(s->Lead) * 1000)

@@ -275,6 +275,9 @@ TEST_F(WaveOutTest, AtTheEndThePlayOutWaitsForTheDeviceNotTheEstimateNoLongerTha
         FakeMs() = t0 + c.afterMs;
         if (c.afterMs >= 400) EXPECT_GT(Position(t), 30000u) << "the estimate is past the end";
         EXPECT_EQ(QuarvPlayOut(mv.m), c.stillPlaying) << c.leadBytes << " bytes of lead, " << c.afterMs << " ms";
+        PlaybackSummary summary;
+        QuarvSummary(mv.m, &summary);
+        EXPECT_EQ(summary.TotalTime, t0) << "the play-out is no part of the playing time";
     }
 }
 
