@@ -8,8 +8,9 @@
 //     left, a falling one on the right, both under noise: nothing repeats,
 //     and no sample frame is silence, so added silence always shows.
 //
-//   soundmovie measure TRACK.pcm RATE-CHANNELS-BITS FPS REC.wav [REC.log [CAPTIONS]]
-//     Aligns the recording with the track: exactly where the device kept the
+//   soundmovie measure TRACK.pcm|TRACK.wav RATE-CHANNELS-BITS FPS REC.wav [REC.log [CAPTIONS]]
+//     (a WAV track, e.g. quarvdump's, brings its own format). Aligns the
+//     recording with the track: exactly where the device kept the
 //     track's rate, by windowed correlation where it resampled. Prints the
 //     silence inserted, the sound dropped or repeated and where, how far the
 //     recording got; with the device's log (tests/support/sound_device.py)
@@ -173,9 +174,13 @@ public:
             *reached = 0;
             return events;
         }
-        size_t silent = CountSilent(0, a[0].rec);
+        // The first stretch reaches back over what follows on exactly (a
+        // track may begin with silent frames of its own).
+        size_t first = a[0].rec;
+        while (exact_ && first > 0 && Follows(first - 1, a[0].rec, a[0].track)) first--;
+        size_t silent = CountSilent(0, first);
         events.push_back({"silence", ms(silent, r_.rate), 0, 0, 0});
-        const double before = a[0].track - (a[0].rec - silent) * step_;
+        const double before = a[0].track - (a[0].rec - (exact_ ? first : silent)) * step_;
         if (before > tol) events.push_back({"dropped", ms(before, t_.rate), 0, 0, ms(a[0].track, t_.rate)});
         for (size_t k = 1; k < a.size(); k++) {
             const Anchor &x = a[k - 1], &y = a[k];
@@ -350,12 +355,22 @@ int Measure(int argc, char** argv) {
         std::fprintf(stderr, "soundmovie: %s\n", error.c_str());
         return 1;
     }
-    track.rate = rate;
-    track.channels = static_cast<int>(channels);
-    Decode(raw.data(), raw.size(), static_cast<int>(bits), false, &track);
+    if (raw.size() < 4 || std::memcmp(raw.data(), "RIFF", 4) || !ReadWav(argv[2], &track, &error)) {
+        track.rate = rate;
+        track.channels = static_cast<int>(channels);
+        Decode(raw.data(), raw.size(), static_cast<int>(bits), false, &track);
+    }
 
+    if (track.Frames() < 2 || rec.Frames() == 0) {
+        std::fprintf(stderr, "soundmovie: an empty track or recording\n");
+        return 1;
+    }
     const Aligner aligner(track, rec);
     const std::vector<Anchor> anchors = aligner.Align();
+    if (anchors.empty()) {
+        std::printf("recording: nothing in it sounds like the track\n");
+        return 1;
+    }
     double reached = 0;
     const std::vector<Event> events = aligner.Events(anchors, &reached);
     const double step = track.rate / rec.rate;
