@@ -9,7 +9,8 @@ the wall clock allows at the header's byte rate, so the writer blocks as on
 a real device. Each close of the PCM ends a stream; the reader then waits
 for the next one. On SIGTERM it writes OUT.wav (every stream of the first
 stream's format, in order; 32-bit data is the mixer's float, which the plugin
-labels as integer PCM) and OUT.log:
+labels as integer PCM) and OUT.log. SIGUSR1 makes the device stop taking
+sound for half a second, as a device that falls behind would.
 
     stream K start T rate R channels C bits B offset O   (O: bytes into OUT.wav)
     at T BYTES QUEUED   bytes taken from stream K by wall-clock time T (s), and
@@ -33,12 +34,21 @@ CHECKPOINT_S = 0.02
 STALL_S = 0.02
 
 
+HOLD_S = 0.5
+hold_until = 0.0
+
+
 class Stop(Exception):
     pass
 
 
 def on_term(*_):
     raise Stop
+
+
+def on_hold(*_):
+    global hold_until
+    hold_until = time.time() + HOLD_S
 
 
 def read_exact(fd, n):
@@ -66,6 +76,11 @@ def take_stream(fd, log, streams):
     clock, last_mark = start, 0.0
     while True:
         now = time.time()
+        if now < hold_until:
+            time.sleep(hold_until - now)
+            clock += time.time() - now
+            log.write("stall %.6f %.1f\n" % (now, (time.time() - now) * 1000))
+            continue
         due = (int((now - clock) * byte_rate) - len(data)) // align * align
         if due <= 0:
             time.sleep(max(0.001, min(0.005, -due / byte_rate)))
@@ -116,6 +131,7 @@ def main():
         os.mkfifo(fifo)
     streams = []
     signal.signal(signal.SIGTERM, on_term)
+    signal.signal(signal.SIGUSR1, on_hold)
     with open(log_path, "w", buffering=1) as log:
         try:
             while True:
