@@ -66,7 +66,8 @@ fi
 eval "$(xdotool getwindowgeometry --shell "$window")"
 echo "main_job: player window ${WIDTH}x${HEIGHT} at ${X},${Y}"
 
-# Pictures at known times from the first frame; the second is the screenshot.
+# Pictures at known times from the first frame, turned into PNG files only
+# after playback so that the conversion takes no time from the player.
 for _ in $(seq 100); do grep -q 'Frame: ' frames.txt 2>/dev/null && break; sleep 0.05; done
 started=$(date +%s.%N)
 n=0
@@ -74,16 +75,10 @@ for at in 2 5 8 11; do
   sleep "$(awk -v s="$started" -v a="$at" -v now="$(date +%s.%N)" 'BEGIN { d = s + a - now; print (d > 0 ? d : 0) }')"
   kill -0 "$player" 2>/dev/null || break
   frame=$(tail -1 watch.txt | sed -nE 's/.*Frame: ([0-9]+)$/\1/p')
-  xwd -root -silent -display "$DISPLAY" > shot.xwd
   n=$((n + 1))
-  convert xwd:shot.xwd "$OUT/shot-$n.png"
+  xwd -root -silent -display "$DISPLAY" > "$WORK/shot-$n.xwd"
   echo "main_job: shot-$n.png at ${at} s, frame ${frame:-?}"
 done
-if [ -f "$OUT/shot-2.png" ]; then cp "$OUT/shot-2.png" "$OUT/screenshot.png"
-else
-  echo "main_job: the movie ended before the screenshots could be taken" >&2
-  exit 1
-fi
 
 # The movie ends by itself; Escape ends it if it is still going after three minutes.
 for _ in $(seq 1800); do kill -0 "$player" 2>/dev/null || break; sleep 0.1; done
@@ -102,6 +97,14 @@ fi
 sound_device_stop
 if [ ! -s "$SOUND_FILE" ] || [ ! -s summary.txt ]; then
   echo "main_job: no sound was recorded or no summary was shown" >&2
+  exit 1
+fi
+for shot in "$WORK"/shot-*.xwd; do
+  [ -f "$shot" ] && convert "xwd:$shot" "$OUT/$(basename "$shot" .xwd).png"
+done
+if [ -f "$OUT/shot-2.png" ]; then cp "$OUT/shot-2.png" "$OUT/screenshot.png"
+else
+  echo "main_job: the movie ended before the screenshots could be taken" >&2
   exit 1
 fi
 cp "$SOUND_FILE" "$OUT/sound.wav"
