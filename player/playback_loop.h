@@ -29,6 +29,7 @@ public:
     virtual void NextFrame(Movie* movie) = 0;
     virtual uint32_t SoundOnOff(Movie* movie, uint32_t on) = 0;
     virtual uint32_t Wait(Movie* movie) = 0;
+    virtual uint32_t PlayOut(Movie* movie) = 0;
     virtual void Summary(Movie* movie, PlaybackSummary* summary) = 0;
 
     // Screen, window, keys and boxes.

@@ -3,6 +3,10 @@
 # Idempotent: packages already present are not fetched again.
 set -euo pipefail
 
+# No general-purpose media framework or codec library may come in, directly
+# or through another package: recommends stay out (Wine recommends GStreamer
+# plugins), and pulseaudio must not be added (libasound2-plugins brings
+# libavcodec). scripts/test_all.sh checks what is installed.
 PACKAGES=(
   build-essential cmake ninja-build pkg-config git
   libgtest-dev libgmock-dev googletest libbenchmark-dev

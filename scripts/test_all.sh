@@ -37,6 +37,22 @@ run_suite() {  # name, build dir, [ctest args...]
   count_ctest "$LOGS/$name.log"
 }
 
+# The project uses no general-purpose media framework or codec library,
+# installed directly or pulled in by another package (Debian's pulseaudio,
+# for one, depends on libasound2-plugins, which brings libavcodec). Wine
+# needs GStreamer's core libraries, which decode nothing without plugins;
+# the plugins themselves are refused.
+echo "=== dependencies"
+media=$(dpkg-query -W -f='${binary:Package} ${Status}\n' ffmpeg 'libavcodec*' 'libavformat*' 'libavfilter*' \
+          'libavdevice*' 'libavutil*' 'libswscale*' 'libswresample*' 'libpostproc*' 'gstreamer1.0-*' \
+          'vlc' 'vlc-*' 'libvlc*' 'mpv' 'libmpv*' pulseaudio libasound2-plugins 2>/dev/null |
+        awk '/ install ok installed$/ { print $1 }' | paste -sd ' ')
+if [ -z "$media" ]; then
+  echo "no media framework or codec library installed"; passed=$((passed + 1))
+else
+  echo "FAILED: media framework or codec packages installed: $media"; failed=$((failed + 1))
+fi
+
 source scripts/wine_env.sh
 WINE_BITS=$(wine_bits)
 configs="native asan win32 wasm fuzz"

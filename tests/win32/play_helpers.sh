@@ -39,10 +39,11 @@ make_movie() {
 }
 
 # play ARGS...: starts the player with play_watch.exe logging its window to
-# watch.txt; PLAYER_PID and WATCH_PID are set.
+# watch.txt (and, with WATCH_TIMES=FILE, each line with its wall-clock time to
+# FILE); PLAYER_PID and WATCH_PID are set.
 play() {
   rm -f watch.txt
-  wine "$QUARVEL_WIN32_BIN/play_watch.exe" watch.txt 120000 &
+  wine "$QUARVEL_WIN32_BIN/play_watch.exe" watch.txt 120000 ${WATCH_TIMES:-} &
   WATCH_PID=$!
   wine "$PLAYER" "$@" &
   PLAYER_PID=$!
