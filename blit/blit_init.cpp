@@ -26,6 +26,7 @@ constexpr BlitDSP MakePlain() {
     return c;
 }
 
+#if defined(__i386__) || defined(__x86_64__)
 constexpr BlitDSP MakeMmx() {
     BlitDSP c = MakePlain();
     c.double8 = Double8_mmx;
@@ -60,6 +61,11 @@ constexpr BlitDSP MakeAvx2() {
 }
 
 constexpr BlitDSP kTables[kBlitVariantCount] = {MakePlain(), MakeMmx(), MakeSse2(), MakeAvx2()};
+#else
+// Other processors (the WebAssembly build) have only the plain kernels; their
+// feature probe finds no MMX, so no other variant is ever chosen.
+constexpr BlitDSP kTables[kBlitVariantCount] = {MakePlain(), MakePlain(), MakePlain(), MakePlain()};
+#endif
 constexpr uint32_t kNeeds[kBlitVariantCount] = {0, kCpuMmx, kCpuMmx | kCpuSse2, kCpuMmx | kCpuSse2 | kCpuAvx2};
 constexpr const char* kNames[kBlitVariantCount] = {"plain", "mmx", "sse2", "avx2"};
 

@@ -312,6 +312,9 @@ QuarvBuffer* QuarvBufferOpen(void* playerWindow, uint32_t typeArg, uint32_t widt
     auto* b = static_cast<QuarvBuffer*>(AlignedAlloc(sizeof(QuarvBuffer)));
     if (!b) return nullptr;
     memset(b, 0, sizeof *b);
+    // Stored first: the DirectDraw set-up and the pointer probe below work
+    // for this window.
+    b->playerWindow = playerWindow;
     b->type = type;
     b->width = width;
     b->height = height;
@@ -397,7 +400,6 @@ QuarvBuffer* QuarvBufferOpen(void* playerWindow, uint32_t typeArg, uint32_t widt
             b->palette[i * 4 + 3] = 0;
         }
     }
-    b->playerWindow = playerWindow;
     if (b->fullScreen) {
         if (!backend::OpenFullScreenWindow(b)) {
             FreeBuffer(b);

@@ -190,6 +190,9 @@ struct Movie {
     // broken chunk stopped the walk). Set by SplitFrame; readers stay inside.
     uint32_t PaletteChunkSize;
     uint32_t VideoSize;
+    // When QuarvPlayOut was first called for this movie (ms, 0 = not yet):
+    // the end of the frames' playing for QuarvSummary.
+    uint32_t PlayOutStart;
 };
 
 // Storage a caller must supply with OPEN_CALLER_RECORD.
@@ -204,6 +207,11 @@ void QuarvClose(Movie* movie);
 // --- Sequencing and timing ------------------------------------------------
 void QuarvNextFrame(Movie* movie);
 uint32_t QuarvWait(Movie* movie);
+// After the last frame's wait at a movie's natural end: 1 while the sound
+// device has not yet played the sound of the frames shown (for at most the
+// timing track's lead, counted from the first call), else 0. Closing at
+// once instead cuts that sound off, as skipping and quitting should.
+uint32_t QuarvPlayOut(Movie* movie);
 uint32_t QuarvSoundOnOff(Movie* movie, uint32_t on);
 void QuarvSetFrameRate(int32_t rate);
 void QuarvSimulateRate(uint32_t bytesPerSecond);

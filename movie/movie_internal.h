@@ -1,5 +1,6 @@
 // What the library's subsystems share behind the public entry points.
 #pragma once
+#include <cstddef>
 #include <cstdint>
 
 #include "movie/movie.h"
@@ -9,6 +10,15 @@
 void* MovieAlloc(Movie* movie, uint32_t size);
 // Same, zero-filled.
 void* MovieAllocZero(Movie* movie, uint32_t size);
+// Gives back a block of `size` bytes that MovieAlloc handed out and takes it
+// off MemUsed (null does nothing). With a null movie only the process-wide
+// count below changes: for the library's own record, and for the sound
+// scratch, which may outlive the movie that counted it.
+void MovieFree(Movie* movie, void* p, uint32_t size);
+// Bytes handed out by MovieAlloc and not yet given back, all movies of the
+// process together: once every movie is closed, what it was before the first
+// open.
+size_t MovieBytesHeld();
 
 // The library's debug log: on only when the profile asks for it (read once).
 bool DebugLogOn();

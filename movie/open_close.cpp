@@ -33,10 +33,28 @@ struct OpenState {
     Movie* movie = nullptr;
 };
 
-void FreeCounted(Movie* m, void* p, uint32_t size) {
-    if (!p) return;
-    AlignedFree(p);
-    m->MemUsed -= size;
+// Bytes the accounting allocator has handed out and not had back, all
+// movies of the process together.
+size_t g_bytes_held = 0;
+
+// Sizes of the blocks a movie owns, as they were allocated.
+uint32_t TableBlockBytes(const Movie* m) { return 5 * m->TableEntries + 4; }
+uint64_t DecodeTablesBytes(const MovieHeader& h) {
+    return uint64_t{h.MapTreeSize} + h.ColorTreeSize + h.FullTreeSize + h.TypeTreeSize + DecodeTablesFixedSize();
+}
+
+// Gives back the blocks the record owns (each if present), newest first.
+void FreeMovieBlocks(Movie* m) {
+    MovieFree(m, m->FrameTarget, m->TargetSize);
+    m->FrameTarget = nullptr;
+    MovieFree(m, m->FrameBuffer, m->FrameBufferSize + 8);
+    m->FrameBuffer = nullptr;
+    MovieFree(m, m->BufStart, m->BufSize + kPageBytes);
+    m->BufStart = nullptr;
+    MovieFree(m, m->DecodeTables, static_cast<uint32_t>(DecodeTablesBytes(m->Header)));
+    m->DecodeTables = nullptr;
+    MovieFree(m, m->FrameTypesPtr, TableBlockBytes(m));
+    m->FrameTypesPtr = nullptr;
 }
 
 // Frees the blocks taken so far in reverse order, then the record unless it
@@ -44,13 +62,10 @@ void FreeCounted(Movie* m, void* p, uint32_t size) {
 Movie* FailOpen(OpenState& st, const char* message) {
     if (message) LogText(message);
     if (Movie* m = st.movie) {
-        AlignedFree(m->FrameBuffer);
-        AlignedFree(m->BufStart);
-        AlignedFree(m->DecodeTables);
-        AlignedFree(m->FrameTypesPtr);
+        FreeMovieBlocks(m);
         if (!st.callerRecord) {
             std::memset(m, 0, sizeof *m);
-            AlignedFree(m);
+            MovieFree(nullptr, m, sizeof(Movie));
         }
     }
     if (st.file != kNoFile && !st.callerHandle) FileClose(st.file);
@@ -82,12 +97,23 @@ void LogNumber(const char* prefix, int64_t value) {
 
 void* MovieAlloc(Movie* movie, uint32_t size) {
     void* p = AlignedAlloc(size);
-    if (p && movie) {
+    if (!p) return nullptr;
+    g_bytes_held += size;
+    if (movie) {
         movie->MemUsed += size;
         movie->PeakMemUsed = std::max(movie->PeakMemUsed, movie->MemUsed);
     }
     return p;
 }
+
+void MovieFree(Movie* movie, void* p, uint32_t size) {
+    if (!p) return;
+    AlignedFree(p);
+    g_bytes_held -= size;
+    if (movie) movie->MemUsed -= size;
+}
+
+size_t MovieBytesHeld() { return g_bytes_held; }
 
 void* MovieAllocZero(Movie* movie, uint32_t size) {
     void* p = MovieAlloc(movie, size);
@@ -132,7 +158,7 @@ Movie* QuarvOpen(const void* nameOrHandle, uint32_t flags, uint32_t extraBuffer)
 
     // The record.
     Movie* m = st.callerRecord ? static_cast<Movie*>(const_cast<void*>(nameOrHandle))
-                               : static_cast<Movie*>(AlignedAlloc(sizeof(Movie)));
+                               : static_cast<Movie*>(MovieAlloc(nullptr, sizeof(Movie)));
     if (!m) return FailOpen(st, "Couldn't allocate Quarv structure\r\n");
     std::memset(m, 0, sizeof *m);
     st.movie = m;
@@ -161,8 +187,8 @@ Movie* QuarvOpen(const void* nameOrHandle, uint32_t flags, uint32_t extraBuffer)
     if (h.Frames == 0 || dataStart > fileBytes) return FailOpen(st, kNotQuarvel);
     // Each tree node takes at least one bit of the tree block, and each
     // tree's size is 4 bytes per node plus three spare nodes.
-    const uint64_t treeBytes = static_cast<uint64_t>(h.MapTreeSize) + h.ColorTreeSize + h.FullTreeSize + h.TypeTreeSize;
-    const uint64_t tablesBytes = treeBytes + DecodeTablesFixedSize();
+    const uint64_t tablesBytes = DecodeTablesBytes(h);
+    const uint64_t treeBytes = tablesBytes - DecodeTablesFixedSize();
     const uint64_t scratchBytes = std::max<uint64_t>((h.TreeBlockSize + uint64_t{4099}) & ~uint64_t{3}, 8192);
     if (treeBytes > 32 * static_cast<uint64_t>(h.TreeBlockSize) + 48 || tablesBytes > 0xFFFFFFF0u ||
         scratchBytes > 0xFFFFFFF0u)
@@ -171,7 +197,7 @@ Movie* QuarvOpen(const void* nameOrHandle, uint32_t flags, uint32_t extraBuffer)
 
     // Frame tables: types, then the sizes right after them (file order is
     // sizes first).
-    auto* table = static_cast<uint8_t*>(MovieAllocZero(m, static_cast<uint32_t>(5 * n + 4)));
+    auto* table = static_cast<uint8_t*>(MovieAllocZero(m, TableBlockBytes(m)));
     if (!table) return FailOpen(st, "Couldn't allocate track table\r\n");
     m->FrameTypesPtr = table;
     m->FrameSizesPtr = reinterpret_cast<uint32_t*>(table + n);
@@ -187,8 +213,9 @@ Movie* QuarvOpen(const void* nameOrHandle, uint32_t flags, uint32_t extraBuffer)
     ReadStream(m, scratch + 4096, h.TreeBlockSize);
     const uint32_t treeSizes[4] = {h.MapTreeSize, h.ColorTreeSize, h.FullTreeSize, h.TypeTreeSize};
     BuildDecodeTables(scratch, scratchSize, m->DecodeTables, treeSizes);
-    AlignedFree(scratch);
-    m->MemUsed -= h.TreeBlockSize + 4096;
+    // All of it goes back: it is at least 8192 bytes and rounded, so the
+    // tree block and its 4096-byte head would leave a few bytes counted.
+    MovieFree(m, scratch, scratchSize);
     m->FirstFramePos = static_cast<uint32_t>(base + dataStart);
     const uint64_t remaining = fileBytes - dataStart;
 
@@ -267,7 +294,7 @@ Movie* QuarvOpen(const void* nameOrHandle, uint32_t flags, uint32_t extraBuffer)
         m->Track[t] = static_cast<SoundTrack*>(MovieAllocZero(m, sizeof(SoundTrack)));
         if (!m->Track[t]) continue;
         if (!SetUpTrack(m, t)) {
-            FreeCounted(m, m->Track[t], sizeof(SoundTrack));
+            MovieFree(m, m->Track[t], sizeof(SoundTrack));
             m->Track[t] = nullptr;
             continue;
         }
@@ -307,12 +334,8 @@ void QuarvClose(Movie* m) {
     LogNumber("QuarvClose: ", static_cast<int64_t>(reinterpret_cast<uintptr_t>(m)));
     CloseTracks(m);
     if (m->FileHandle != kNoFile && !m->CallerHandle) FileClose(m->FileHandle);
-    AlignedFree(m->FrameTarget);
-    AlignedFree(m->DecodeTables);
-    AlignedFree(m->FrameTypesPtr);
-    AlignedFree(m->FrameBuffer);
-    AlignedFree(m->BufStart);
+    FreeMovieBlocks(m);
     const bool callerRecord = m->CallerRecord != 0;
     std::memset(m, 0, sizeof *m);
-    if (!callerRecord) AlignedFree(m);
+    if (!callerRecord) MovieFree(nullptr, m, sizeof(Movie));
 }

@@ -161,7 +161,7 @@ void QuarvNextFrame(Movie* m) {
 void QuarvSummary(Movie* m, PlaybackSummary* s) {
     if (!m || !s) return;
     MeasureFrameTime(m);
-    const uint32_t now = NowMs();
+    const uint32_t now = m->PlayOutStart ? m->PlayOutStart : NowMs();  // playing ended where the play-out began
     s->TotalTime = now - m->PlayStart;
     s->FrameTime = m->FrameTime;
     s->OpenTime = m->OpenTime;

@@ -4,7 +4,6 @@
 #include <cstring>
 
 #include "blit/blit.h"
-#include "common/aligned_alloc.h"
 #include "movie/movie_internal.h"
 #include "movie/sound_track.h"
 #include "movie/sound_unpack.h"
@@ -14,7 +13,9 @@ uint32_t OpenTrackCount = 0;
 
 namespace {
 
-// The unpacker's trees, shared by every track of the process.
+// The unpacker's trees, shared by every track of the process: the one buffer
+// the library keeps beyond a movie's lifetime, on purpose. It is always
+// kSoundScratchBytes and goes back when the last track of the process closes.
 uint32_t* SoundScratch = nullptr;
 
 // 0xFA00000 = 256000 bytes x 1024: the clock is rebased by this much so
@@ -171,8 +172,7 @@ bool SetUpTrack(Movie* movie, int t) {
     track->Bits16 = bits16;
     track->Stereo = stereo;
     if (!SoundDriverTable.open_track(track, movie->OpenFlags)) {
-        AlignedFree(ring);
-        movie->MemUsed -= ringSize;
+        MovieFree(movie, ring, ringSize);
         track->RingStart = track->RingEnd = track->ReadPos = track->WritePos = nullptr;
         return false;
     }
@@ -192,14 +192,14 @@ void CloseTracks(Movie* movie) {
         SoundTrack* track = movie->Track[t];
         if (!track) continue;
         if (SoundDriverTable.close_track) SoundDriverTable.close_track(track);
-        AlignedFree(track->RingStart);
-        AlignedFree(track);
+        MovieFree(movie, track->RingStart, track->RingSize);
+        MovieFree(movie, track, sizeof(SoundTrack));
         movie->Track[t] = nullptr;
         if (OpenTrackCount) OpenTrackCount--;
     }
     movie->TimingTrack = -1;
     if (OpenTrackCount == 0 && SoundScratch) {
-        AlignedFree(SoundScratch);
+        MovieFree(nullptr, SoundScratch, kSoundScratchBytes);
         SoundScratch = nullptr;
     }
 }

@@ -5,6 +5,7 @@
 
 #include "common/platform.h"
 #include "movie/movie_internal.h"
+#include "movie/sequence.h"
 #include "movie/sound_track.h"
 #include "movie/stream.h"
 #include "sound/sound_driver.h"
@@ -108,6 +109,26 @@ uint32_t QuarvWait(Movie* m) {
         m->NextDue = t + m->FrameTime;
     if (m->FrameTime != 0) m->FrameDue = 1;
     return 0;
+}
+
+uint32_t QuarvPlayOut(Movie* m) {
+    if (!m || m->ReadError) return 0;
+    SoundTrack* s = TimingTrackOf(m);
+    if (!s || m->SoundPaused) return 0;
+    ServiceIfTracksOpen();
+    const uint32_t now = NowMs();
+    if (!m->PlayOutStart) {
+        // The frames' playing ends here: the last frame's time is closed
+        // now, and the summary counts no further.
+        MeasureFrameTime(m);
+        m->PlayOutStart = now ? now : 1;
+    }
+    // Sound runs ahead of the picture by the lead, so the device cannot
+    // hold more of the shown frames' sound than that.
+    if (static_cast<uint64_t>(now - m->PlayOutStart) * s->BytesPerSecond >= static_cast<uint64_t>(s->Lead) * 1000)
+        return 0;
+    const uint32_t played = SoundDriverTable.played ? SoundDriverTable.played(s) : PlayPosition(s);
+    return s->ClockBase + s->Clock / 1024 > played + 8 ? 1 : 0;
 }
 
 uint32_t FrameIsLate(Movie* m) {

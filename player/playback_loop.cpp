@@ -123,7 +123,7 @@ private:
 
             const CycleEnd waited = WaitForFrame(movie);
             if (waited != CycleEnd::Done) return waited;
-            if (done) return CycleEnd::Done;
+            if (done) return PlayOut(movie);
         }
     }
 
@@ -149,6 +149,9 @@ private:
                         break;
                 }
             }
+            // Without a window there is no picture, no focus to come back
+            // and no key to end with: the playback ends as a close ends it.
+            if (host_.WindowLost()) return CycleEnd::Quit;
             switch (FocusRule(Settings.KeepPlayingUnfocused, host_.DisplayFocused(), active_)) {
                 case FocusAction::SoundOff:
                     active_ = false;
@@ -162,6 +165,19 @@ private:
             }
             if (WaitIsOver(host_.Wait(movie), active_, paused_, step)) return CycleEnd::Done;
         }
+    }
+
+    // The movie ended by itself: the sound device plays the last frames'
+    // sound out before the movie closes. Quit and skip still end it at once;
+    // nothing else is played now, so other keys are let go.
+    CycleEnd PlayOut(Movie* movie) {
+        while (host_.PlayOut(movie)) {
+            if (!host_.KeyWaiting()) continue;
+            const KeyAction action = ActionForKey(host_.GetKey(), paused_, Settings.DisabledControls);
+            if (action == KeyAction::Quit) return CycleEnd::Quit;
+            if (action == KeyAction::Skip) return CycleEnd::Skip;
+        }
+        return CycleEnd::Done;
     }
 
     void TakePalette(Movie* movie, QuarvBuffer* display) {

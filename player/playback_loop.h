@@ -29,6 +29,7 @@ public:
     virtual void NextFrame(Movie* movie) = 0;
     virtual uint32_t SoundOnOff(Movie* movie, uint32_t on) = 0;
     virtual uint32_t Wait(Movie* movie) = 0;
+    virtual uint32_t PlayOut(Movie* movie) = 0;
     virtual void Summary(Movie* movie, PlaybackSummary* summary) = 0;
 
     // Screen, window, keys and boxes.
@@ -39,6 +40,9 @@ public:
     virtual bool KeyWaiting() = 0;
     virtual int GetKey() = 0;
     virtual bool DisplayFocused() = 0;
+    // The window is gone, or was forgotten when the message pump met the
+    // quit message (its owner took it down) while playing.
+    virtual bool WindowLost() = 0;
     virtual void SetCaption(const char* text) = 0;
     virtual void ShowMessage(const char* text1, const char* text2, const char* text3, int icon) = 0;
     virtual void ShowSummary() = 0;

@@ -1,11 +1,12 @@
 #!/bin/bash
-# Builds one or more configurations: native, asan, win32, fuzz (default: native win32).
+# Builds one or more configurations: native, asan, win32, win64, fuzz, wasm (default: native win32).
 #   native -> build/native   (executables in build/native/bin)
 #   asan   -> build/asan     (AddressSanitizer + UndefinedBehaviorSanitizer)
 #   win32  -> build/win32    (build/win32/bin/quarvplay.exe, the product)
 #   win64  -> build/win64    (the same sources as 64-bit Windows programs: the
 #                             Windows tests run these where 32-bit processes cannot start)
 #   fuzz   -> build/fuzz     (clang, libFuzzer + ASan + UBSan)
+#   wasm   -> build/wasm     (emscripten: quarvel_web.js and the page, index.html)
 set -euo pipefail
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
 cd "$ROOT"
@@ -23,6 +24,9 @@ for c in "${configs[@]}"; do
               -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-x86_64.cmake" >/dev/null ;;
     fuzz)   CC=clang CXX=clang++ cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
               -DQUARVEL_SANITIZE=ON -DQUARVEL_FUZZ=ON >/dev/null ;;
+    # Debian's emscripten runs its optimiser under node, which needs acorn.
+    wasm)   export NODE_PATH=/usr/share/nodejs
+            emcmake cmake -S web -B build/wasm -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null ;;
     *) echo "build.sh: unknown configuration '$c'" >&2; exit 2 ;;
   esac
   echo "build: $c"

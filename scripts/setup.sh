@@ -3,6 +3,10 @@
 # Idempotent: packages already present are not fetched again.
 set -euo pipefail
 
+# No general-purpose media framework or codec library may come in, directly
+# or through another package: recommends stay out (Wine recommends GStreamer
+# plugins), and pulseaudio must not be added (libasound2-plugins brings
+# libavcodec). scripts/test_all.sh checks what is installed.
 PACKAGES=(
   build-essential cmake ninja-build pkg-config git
   libgtest-dev libgmock-dev googletest libbenchmark-dev
@@ -12,7 +16,10 @@ PACKAGES=(
   wine wine32:i386 wine64
   xvfb xauth x11-apps xdotool imagemagick
   python3
+  emscripten node-acorn chromium
 )
+# npm for the browser tests' driver; the machine's own Node may bring it along.
+command -v npm >/dev/null || PACKAGES+=(npm)
 
 missing=()
 for p in "${PACKAGES[@]}"; do

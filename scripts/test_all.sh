@@ -1,6 +1,7 @@
 #!/bin/bash
 # Runs every test: native unit tests, the same under ASan+UBSan, the Win32
-# tests under Wine and Xvfb, and the fuzz targets for a fixed time.
+# tests under Wine and Xvfb, the browser page's tests in headless chromium,
+# and the fuzz targets for a fixed time.
 # Ends with the line "N passed, N failed"; exits non-zero on any failure.
 set -uo pipefail
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
@@ -36,12 +37,28 @@ run_suite() {  # name, build dir, [ctest args...]
   count_ctest "$LOGS/$name.log"
 }
 
+# The project uses no general-purpose media framework or codec library,
+# installed directly or pulled in by another package (Debian's pulseaudio,
+# for one, depends on libasound2-plugins, which brings libavcodec). Wine
+# needs GStreamer's core libraries, which decode nothing without plugins;
+# the plugins themselves are refused.
+echo "=== dependencies"
+media=$(dpkg-query -W -f='${binary:Package} ${Status}\n' ffmpeg 'libavcodec*' 'libavformat*' 'libavfilter*' \
+          'libavdevice*' 'libavutil*' 'libswscale*' 'libswresample*' 'libpostproc*' 'gstreamer1.0-*' \
+          'vlc' 'vlc-*' 'libvlc*' 'mpv' 'libmpv*' pulseaudio libasound2-plugins 2>/dev/null |
+        awk '/ install ok installed$/ { print $1 }' | paste -sd ' ')
+if [ -z "$media" ]; then
+  echo "no media framework or codec library installed"; passed=$((passed + 1))
+else
+  echo "FAILED: media framework or codec packages installed: $media"; failed=$((failed + 1))
+fi
+
 source scripts/wine_env.sh
 WINE_BITS=$(wine_bits)
-configs="native asan win32 fuzz"
+configs="native asan win32 wasm fuzz"
 # This machine cannot start 32-bit processes: the Windows tests run the 64-bit
 # build of the same sources (the 32-bit product is still built and checked).
-[ "$WINE_BITS" = 64 ] && configs="native asan win32 win64 fuzz"
+[ "$WINE_BITS" = 64 ] && configs="native asan win32 win64 wasm fuzz"
 echo "Windows tests run the ${WINE_BITS}-bit build under Wine"
 
 build_ok=1
@@ -61,6 +78,18 @@ done
 if [ "$(eval echo \${built_win$WINE_BITS:-0})" = 1 ]; then
   wine_env_template "$ROOT/build/wine-template-$WINE_BITS"
   run_suite "win$WINE_BITS" "build/win$WINE_BITS" -j 2
+fi
+
+if [ "$built_wasm" = 1 ] && [ "$built_native" = 1 ]; then
+  echo "=== web"
+  bash tests/web/run.sh > "$LOGS/web.log" 2>&1
+  grep -E "^(FAIL|     )" "$LOGS/web.log"
+  line=$(grep -E "^[0-9]+ passed, [0-9]+ failed$" "$LOGS/web.log" | tail -1)
+  if [ -n "$line" ]; then
+    passed=$((passed + ${line%% passed*})); n=${line#*, }; failed=$((failed + ${n%% failed}))
+  else
+    tail -20 "$LOGS/web.log"; failed=$((failed + 1))
+  fi
 fi
 
 if [ "$built_fuzz" = 1 ] && [ "$built_native" = 1 ]; then

@@ -1,10 +1,13 @@
 #!/bin/bash
 # Sourced by the Win32 tests and the main job: a private X server, Wine
-# prefix and ALSA file device per run, and the choice of Wine (32 or 64 bit).
+# prefix and sound device per run, and the choice of Wine (32 or 64 bit).
 #   wine_env_start [SCREEN]   e.g. 800x600x24 (default) or 640x480x16
 #   wine_env_stop
-# After start: DISPLAY, WINEPREFIX, HOME, WINE_ENV_DIR and SOUND_FILE (the WAV that
-# the ALSA default device records) are set. A prepared prefix in
+#   sound_device_stop / sound_device_start   (see below)
+# After start: DISPLAY, WINEPREFIX, HOME and WINE_ENV_DIR are set, and the
+# ALSA default device plays in real time into tests/support/sound_device.py,
+# which leaves SOUND_FILE (the WAV it played) and SOUND_LOG (when each stream
+# started and how far it had got, by the wall clock) once stopped. A prepared prefix in
 # QUARVEL_WINE_TEMPLATE (made by wine_env_template) is copied instead of
 # booting a new one, which saves about ten seconds a test.
 
@@ -60,6 +63,27 @@ wine_env_template() {
   export QUARVEL_WINE_TEMPLATE="$dir/prefix"
 }
 
+# The sound device: ALSA's file plugin writes into a FIFO that the reader
+# drains at the stream's byte rate, so programs are paced as by a real
+# device. sound_device_stop ends the reader and writes SOUND_FILE and
+# SOUND_LOG; sound_device_start begins a new recording (the old one is
+# removed), e.g. between two plays of one test.
+sound_device_start() {
+  local root=${QUARVEL_ROOT:-$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)}
+  rm -f "$SOUND_FILE" "$SOUND_LOG"
+  [ -p "$SOUND_FIFO" ] || mkfifo "$SOUND_FIFO"
+  python3 "$root/tests/support/sound_device.py" "$SOUND_FIFO" "$SOUND_FILE" "$SOUND_LOG" &
+  SOUND_DEVICE_PID=$!
+}
+
+sound_device_stop() {
+  [ -n "${SOUND_DEVICE_PID:-}" ] || return 0
+  kill -TERM "$SOUND_DEVICE_PID" 2>/dev/null
+  wait "$SOUND_DEVICE_PID" 2>/dev/null
+  SOUND_DEVICE_PID=
+  return 0
+}
+
 wine_env_start() {
   local screen=${1:-800x600x24}
   WINE_ENV_DIR=$(mktemp -d /tmp/quarvel-wine.XXXXXX)
@@ -72,10 +96,12 @@ wine_env_start() {
   export HOME="$WINE_ENV_DIR/home"
   export WINEPREFIX="$WINE_ENV_DIR/prefix"
   export WINEDEBUG=${WINEDEBUG:--all}
-  export SOUND_FILE="$WINE_ENV_DIR/played.wav"
+  export SOUND_FILE="$WINE_ENV_DIR/played.wav" SOUND_LOG="$WINE_ENV_DIR/played.log"
+  export SOUND_FIFO="$WINE_ENV_DIR/sound.fifo"
   cat > "$HOME/.asoundrc" <<ASOUND
-pcm.!default { type file; slave.pcm "null"; file "$SOUND_FILE"; format "wav" }
+pcm.!default { type file; slave.pcm "null"; file "$SOUND_FIFO"; format "wav" }
 ASOUND
+  sound_device_start
   if [ -n "${QUARVEL_WINE_TEMPLATE:-}" ] && [ -d "$QUARVEL_WINE_TEMPLATE" ]; then
     cp -a "$QUARVEL_WINE_TEMPLATE" "$WINEPREFIX"
   else
@@ -85,6 +111,7 @@ ASOUND
 
 wine_env_stop() {
   [ -n "${WINEPREFIX:-}" ] && wineserver -k 2>/dev/null || true
+  sound_device_stop
   [ -n "${XVFB_PID:-}" ] && kill "$XVFB_PID" 2>/dev/null || true
   wait "${XVFB_PID:-}" 2>/dev/null || true
   [ -n "${WINE_ENV_DIR:-}" ] && [ -z "${KEEP_WINE_ENV:-}" ] && rm -rf "$WINE_ENV_DIR"

@@ -9,6 +9,10 @@ struct SoundDriver {
     bool (*open_track)(SoundTrack* track, uint32_t openFlags);
     void (*close_track)(SoundTrack* track);
     uint32_t (*play_position)(SoundTrack* track);  // bytes played since the track's last start or reset
+    // Bytes the device itself has finished playing, on the play position's
+    // scale, where the play position is an estimate that may run ahead of
+    // the device; null: the play position is the device's own.
+    uint32_t (*played)(SoundTrack* track);
     void (*reset)(SoundTrack* track);
     void (*pause)(SoundTrack* track);
     bool (*resume)(SoundTrack* track);

@@ -1,7 +1,6 @@
 // Binding a caller's pixel buffer to a movie (QuarvToBuffer).
 #include <cstring>
 
-#include "common/aligned_alloc.h"
 #include "movie/movie_internal.h"
 #include "video/frame_target.h"
 
@@ -53,10 +52,7 @@ bool WorkOut(const Movie* m, int32_t left, int32_t top, int32_t pitch, uint32_t 
 }
 
 void ReleaseTarget(Movie* m) {
-    if (m->FrameTarget) {
-        m->MemUsed -= m->TargetSize;
-        AlignedFree(m->FrameTarget);
-    }
+    MovieFree(m, m->FrameTarget, m->TargetSize);
     m->FrameTarget = nullptr;
     m->TargetSize = 0;
     m->TargetColorTable = nullptr;
@@ -89,10 +85,7 @@ void QuarvToBuffer(Movie* movie, int32_t left, int32_t top, int32_t pitch, uint3
     uint16_t* table = g.format ? reinterpret_cast<uint16_t*>(reinterpret_cast<uint8_t*>(t) + size - 512) : nullptr;
     if (table && movie->TargetColorTable && table != movie->TargetColorTable)
         std::memmove(table, movie->TargetColorTable, 512);
-    if (old && t != old) {
-        movie->MemUsed -= movie->TargetSize;
-        AlignedFree(old);
-    }
+    if (t != old) MovieFree(movie, old, movie->TargetSize);
     movie->FrameTarget = t;
     movie->TargetSize = size;
     movie->TargetColorTable = table;

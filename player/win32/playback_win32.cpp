@@ -64,6 +64,7 @@ public:
     void NextFrame(Movie* movie) override { QuarvNextFrame(movie); }
     uint32_t SoundOnOff(Movie* movie, uint32_t on) override { return QuarvSoundOnOff(movie, on); }
     uint32_t Wait(Movie* movie) override { return QuarvWait(movie); }
+    uint32_t PlayOut(Movie* movie) override { return QuarvPlayOut(movie); }
     void Summary(Movie* movie, PlaybackSummary* summary) override { QuarvSummary(movie, summary); }
 
     void SetDisplayMode(int32_t mode) override { ChangeDisplayMode(mode); }
@@ -75,6 +76,7 @@ public:
     bool KeyWaiting() override { return ::KeyWaiting(); }
     int GetKey() override { return ::GetKey(); }
     bool DisplayFocused() override { return DisplayHasFocus(PlayerDisplay(), GetFocus()); }
+    bool WindowLost() override { return !PlayerWindow || !IsWindow(PlayerWindow); }
     void SetCaption(const char* text) override {
         if (PlayerWindow) SetWindowTextA(PlayerWindow, text);
     }

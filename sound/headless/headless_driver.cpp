@@ -22,6 +22,7 @@ struct Device {
 
 SoundTrack* Tracks = nullptr;  // open tracks, newest first, linked through Next
 bool Instant = false;
+bool Recording = false;
 int FailOpens = 0;
 bool FailResume = false;
 std::vector<std::vector<uint8_t>> Closed;
@@ -46,7 +47,7 @@ void Take(SoundTrack* t, Device* d, uint32_t n) {
     while (done < n) {
         uint32_t run = static_cast<uint32_t>(t->RingEnd - t->ReadPos);
         if (run > n - done) run = n - done;
-        d->recording.insert(d->recording.end(), t->ReadPos, t->ReadPos + run);
+        if (Recording) d->recording.insert(d->recording.end(), t->ReadPos, t->ReadPos + run);
         t->ReadPos += run;
         if (t->ReadPos == t->RingEnd) t->ReadPos = t->RingStart;
         done += run;
@@ -108,7 +109,7 @@ void CloseTrack(SoundTrack* t) {
     }
     t->Next = nullptr;
     Device* d = DeviceOf(t);
-    Closed.push_back(std::move(d->recording));
+    if (Recording) Closed.push_back(std::move(d->recording));
     delete d;
     t->DriverData[0] = 0;
 }
@@ -158,6 +159,14 @@ void HeadlessSetInstant(bool on) {
     Instant = on;
     for (SoundTrack* t = Tracks; t; t = t->Next) Restart(DeviceOf(t));
 }
+
+void HeadlessRecord(bool on) {
+    Recording = on;
+    if (on) return;
+    std::vector<std::vector<uint8_t>>().swap(Closed);
+    for (SoundTrack* t = Tracks; t; t = t->Next) std::vector<uint8_t>().swap(DeviceOf(t)->recording);
+}
+
 void HeadlessFailOpens(int count) { FailOpens = count; }
 void HeadlessFailResume(bool fail) { FailResume = fail; }
 

@@ -1,6 +1,7 @@
 // Headless sound output for tests and tools: a model device that takes bytes
 // from each track's ring at the track's byte rate, paced by NowMs() (which a
-// test can replace with SetClock), and records everything it took.
+// test can replace with SetClock), and, when asked to, records everything it
+// took.
 #pragma once
 #include <cstdint>
 #include <vector>
@@ -21,12 +22,19 @@ void HeadlessSetInstant(bool on);
 void HeadlessFailOpens(int count);
 void HeadlessFailResume(bool fail);
 
-// Everything the device took from the track so far, in order (null when the
-// track is not open on this back-end).
+// Recording, off by default: like a real device, the back-end then keeps
+// nothing of what it played, so a process that plays all day stays its size.
+// While on, every byte taken is kept per track, and a closed track's bytes
+// are kept until HeadlessTakeClosedRecordings. Switching it off drops them.
+void HeadlessRecord(bool on);
+
+// Everything the device took from the track while recording, in order (null
+// when the track is not open on this back-end).
 const std::vector<uint8_t>* HeadlessRecording(const SoundTrack* track);
 // How often the device found the ring empty while it needed sound.
 uint32_t HeadlessUnderruns(const SoundTrack* track);
-// The recordings of tracks closed since the last call, in closing order.
+// The recordings of tracks closed since the last call while recording, in
+// closing order.
 std::vector<std::vector<uint8_t>> HeadlessTakeClosedRecordings();
 // Number of tracks open on this back-end.
 uint32_t HeadlessOpenTracks();

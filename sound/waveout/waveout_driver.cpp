@@ -29,8 +29,8 @@ const WaveOutCalls* Api() {
 SoundTrack* Tracks = nullptr;  // open tracks, newest first
 
 // The record's driver words: DeviceHandle and BlockSize after Next; the
-// rest at the record's end.
-enum { kPosBase, kBlockA, kBlockB, kBlockStart, kBlockDuration, kBlockBytes, kOpenArg };
+// rest at the record's end (the lengths last written in each block too).
+enum { kPosBase, kBlockA, kBlockB, kBlockStart, kBlockDuration, kBlockBytes, kOpenArg, kLengthA, kLengthB };
 
 uintptr_t& Device(SoundTrack* t) { return t->DriverWord[0]; }
 uint32_t BlockSize(const SoundTrack* t) { return static_cast<uint32_t>(t->DriverWord[1]); }
@@ -133,6 +133,7 @@ void ServiceTrack(SoundTrack* t) {
     Api()->SetDone(block, false);
     std::memset(DataOf(block) + n, SilenceOf(t), size - n);
     Api()->Write(Device(t), block);
+    Set(t, block == a ? kLengthA : kLengthB, n);
 
     // The position is the bytes handed over, spread over the time they take;
     // a write after the previous group ran out starts a new group.
@@ -210,12 +211,27 @@ uint32_t PlayPosition(SoundTrack* t) {
     return Get(t, kPosBase) + static_cast<uint32_t>(static_cast<uint64_t>(bytes) * elapsed / duration);
 }
 
+// What the device has returned: everything handed over but the blocks it
+// still holds.
+uint32_t Played(SoundTrack* t) {
+    Service();
+    uint32_t held = 0;
+    if (Device(t)) {
+        if (!Api()->IsDone(BlockA(t))) held += Get(t, kLengthA);
+        if (!Api()->IsDone(BlockB(t))) held += Get(t, kLengthB);
+    }
+    const uint32_t handed = Get(t, kPosBase) + Get(t, kBlockBytes);
+    return handed > held ? handed - held : 0;
+}
+
 void Reset(SoundTrack* t) {
     if (Device(t)) Api()->Reset(Device(t));
     Set(t, kBlockBytes, 0);
     Set(t, kBlockDuration, 0);
     Set(t, kBlockStart, 0);
     Set(t, kPosBase, 0);
+    Set(t, kLengthA, 0);
+    Set(t, kLengthB, 0);
 }
 
 void Pause(SoundTrack* t) { StopDevice(t); }
@@ -234,6 +250,7 @@ void InstallWaveOutSoundDriver() {
     SoundDriverTable.open_track = OpenTrack;
     SoundDriverTable.close_track = CloseTrack;
     SoundDriverTable.play_position = PlayPosition;
+    SoundDriverTable.played = Played;
     SoundDriverTable.reset = Reset;
     SoundDriverTable.pause = Pause;
     SoundDriverTable.resume = Resume;

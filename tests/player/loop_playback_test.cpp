@@ -39,6 +39,7 @@ public:
     int soundOnFailures = 0;              // SoundOnOff(.., 1) fails this often first
     uint32_t rectsPerFrame = 1;
     uint32_t wholeBufferAtRect = 0;  // Blit answers 256 at this rectangle of a frame (1-based), 0 never
+    uint32_t playOutPasses = 0;      // PlayOut answers 1 this often after a frame, then 0
 
     std::vector<std::string> log;
     std::vector<std::string> shown;  // "name:frame" for every frame decoded
@@ -47,6 +48,7 @@ public:
     uint32_t framesDecoded = 0;
     uint32_t idleWaits = 0;
     uint32_t totalWaits = 0;
+    uint32_t playOuts = 0;
     uint32_t waitsAtLastFrame = 0, waitsAtSummary = 0;
     uint32_t windowWidth = 0, windowHeight = 0;
     std::vector<uint8_t> lastScreenRow;
@@ -92,6 +94,7 @@ public:
         log.push_back("frame " + shown.back());
         rectsLeft_ = rectsPerFrame;
         rectIndex_ = 0;
+        playOutsSinceFrame_ = 0;
         return 1;
     }
     uint32_t ToBufferNext(Movie* movie, uint32_t mode) override {
@@ -119,6 +122,12 @@ public:
         if (++totalWaits > 200000) throw std::runtime_error("the loop never got past its wait");
         // Each frame is due on the second pass.
         return idleWaits++ == 0 ? 1 : 0;
+    }
+    uint32_t PlayOut(Movie* movie) override {
+        playOuts++;
+        idleWaits++;
+        if (playOutsSinceFrame_++ == 0) log.push_back("play out " + NameOf(movie));
+        return playOutsSinceFrame_ <= playOutPasses ? 1 : 0;
     }
     void Summary(Movie* movie, PlaybackSummary* s) override {
         log.push_back("summary " + NameOf(movie));
@@ -148,6 +157,7 @@ public:
         return key;
     }
     bool DisplayFocused() override { return focused(); }
+    bool WindowLost() override { return false; }
     void SetCaption(const char* text) override { captions.push_back(text); }
     void ShowMessage(const char* a, const char* b, const char* c, int icon) override {
         messages.push_back(std::string(a ? a : "") + "|" + (b ? b : "") + "|" + (c ? c : "") + "|" +
@@ -237,7 +247,7 @@ private:
     QuarvBuffer* display_ = nullptr;
     std::vector<uint8_t> pixels_;
     int dc_ = 0;
-    uint32_t rectsLeft_ = 0, rectIndex_ = 0;
+    uint32_t rectsLeft_ = 0, rectIndex_ = 0, playOutsSinceFrame_ = 0;
 };
 
 class LoopPlayback : public ::testing::Test {
@@ -294,6 +304,38 @@ TEST_F(LoopPlayback, TheLastFrameIsHeldForItsTimeBeforeTheMovieCloses) {
     // The wait after the last frame ran until the frame was due (the stand-in
     // makes every frame due on the second pass).
     EXPECT_EQ(host.waitsAtSummary - host.waitsAtLastFrame, 2u);
+}
+
+TEST_F(LoopPlayback, AMovieThatEndsByItselfLetsItsSoundPlayOutWithTheKeysWorking) {
+    struct Case {
+        std::vector<ScriptedKey> keys;
+        std::vector<std::string> playedOut, opened;
+        uint32_t calls;
+    };
+    // Two 2-frame movies; the play-out answers "still playing" three times.
+    // Escape or "." during a frame's wait closes at once, during the
+    // play-out it ends the play-out.
+    const Case cases[] = {
+        {{}, {"play out a.qvl", "play out b.qvl"}, {"open a.qvl", "open b.qvl"}, 8},
+        {{{2, 3, 27}}, {"play out a.qvl"}, {"open a.qvl"}, 1},
+        {{{1, 1, 27}}, {}, {"open a.qvl"}, 0},
+        {{{1, 1, 46}}, {"play out b.qvl"}, {"open a.qvl", "open b.qvl"}, 4},
+    };
+    for (const Case& c : cases) {
+        FakeHost h;
+        h.files = {{"a.qvl", 2}, {"b.qvl", 2}};
+        h.playOutPasses = 3;
+        h.keys = c.keys;
+        ASSERT_NO_THROW(RunPlayback("a.qvl b.qvl", h));
+        EXPECT_EQ(h.Only("play out"), c.playedOut);
+        EXPECT_EQ(h.Only("open"), c.opened);
+        EXPECT_EQ(h.playOuts, c.calls);
+        for (const std::string& p : c.playedOut) {
+            const std::string name = p.substr(9);
+            EXPECT_LT(h.IndexOf("frame " + name + ":1"), h.IndexOf(p)) << "after the last frame's wait";
+            EXPECT_LT(h.IndexOf(p), h.IndexOf("summary " + name)) << "before the movie closes";
+        }
+    }
 }
 
 TEST_F(LoopPlayback, OneMovieWithLoopTwoPlaysTwiceWithoutReopening) {

@@ -20,12 +20,14 @@ struct HeadlessTest : ::testing::Test {
     void SetUp() override {
         UninstallSoundDriver();
         InstallHeadlessSoundDriver();
+        HeadlessRecord(true);
         HeadlessTakeClosedRecordings();
         FakeMs() = 5000;
         SetClock(soundtest::FakeClock);
     }
     void TearDown() override {
         SetClock(nullptr);
+        HeadlessRecord(false);
         HeadlessSetInstant(false);
         HeadlessFailResume(false);
         HeadlessFailOpens(0);

@@ -36,12 +36,14 @@ struct MovieSoundTest : ::testing::Test {
     void SetUp() override {
         UninstallSoundDriver();
         InstallHeadlessSoundDriver();
+        HeadlessRecord(true);
         HeadlessTakeClosedRecordings();
         FakeMs() = 10000;
         SetClock(soundtest::FakeClock);
     }
     void TearDown() override {
         SetClock(nullptr);
+        HeadlessRecord(false);
         UninstallSoundDriver();
     }
 

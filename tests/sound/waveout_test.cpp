@@ -254,6 +254,33 @@ TEST_F(WaveOutTest, PositionFollowsTheBytesHandedOverAndTheClock) {
     EXPECT_EQ(device.resets, 1);
 }
 
+TEST_F(WaveOutTest, AtTheEndThePlayOutWaitsForTheDeviceNotTheEstimateNoLongerThanTheLead) {
+    // Two blocks (0 to 278 ms, 278 to 557 ms on the device) are queued at
+    // once, so the estimate passes byte 30000, where the shown frames' sound
+    // ends, long before the device has returned the block that holds it.
+    struct Case {
+        uint32_t leadBytes, afterMs, stillPlaying;
+    } const cases[] = {{44100, 400, 1}, {44100, 560, 0}, {8820, 150, 0}, {8820, 90, 1}};
+    for (const Case& c : cases) {
+        device = FakeDevice{};
+        TestMovie mv;
+        ASSERT_TRUE(mv.AddTrack(0, Format(22050, true, true), c.leadBytes));
+        SoundTrack* t = mv.track(0);
+        Fill(t, Ramp(49152, 0));
+        SoundDriverTable.service();
+        SoundDriverTable.service();
+        t->Clock = 30000 * 1024;
+        const uint32_t t0 = FakeMs();
+        EXPECT_EQ(QuarvPlayOut(mv.m), 1u);  // starts the lead's time
+        FakeMs() = t0 + c.afterMs;
+        if (c.afterMs >= 400) EXPECT_GT(Position(t), 30000u) << "the estimate is past the end";
+        EXPECT_EQ(QuarvPlayOut(mv.m), c.stillPlaying) << c.leadBytes << " bytes of lead, " << c.afterMs << " ms";
+        PlaybackSummary summary;
+        QuarvSummary(mv.m, &summary);
+        EXPECT_EQ(summary.TotalTime, t0) << "the play-out is no part of the playing time";
+    }
+}
+
 TEST_F(WaveOutTest, PositionNeverPassesTheBytesWrittenNorGoesBack) {
     TestMovie mv;
     ASSERT_TRUE(mv.AddTrack(0, Format(11025, false, true)));

@@ -1,17 +1,26 @@
 // The full-screen types against a stand-in for the DISPDIB driver: this
 // program registers a "DisplayDibWindow" class of its own whose window
 // records every WM_COPYDATA request (code, byte count, header, pixels) and
-// the player window records the activation messages passed on to it.
+// the player window records the activation messages passed on to it. Last,
+// two movies in full screen through the player window's own code.
 //   dispdib_standin RESULTFILE
 // Exit code 0 when every check passed.
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <vector>
 
 #include "display/display.h"
 #include "display/display_backend.h"
+#include "player/settings.h"
+#include "player/win32/app_win32.h"
+#include "player/window.h"
+
+HINSTANCE AppInstance = nullptr;
+HCURSOR ArrowCursor = nullptr;
+HWND PlayerWindow = nullptr;
 
 namespace {
 
@@ -173,6 +182,37 @@ int main(int argc, char** argv) {
     }
 
     DestroyWindow(player);
+
+    // A second movie not larger than the first reuses the full-screen
+    // display: cleared to colour 0 and shown, or left alone with /C.
+    AppInstance = instance;
+    for (const uint32_t noClear : {0u, uint32_t{DISPLAY_NO_CLEAR}}) {
+        const uint32_t flags = 22 | noClear;  // /V1: full screen 320x240
+        if (!OpenPlayerWindow(160, 120, -1, -1, flags)) {
+            Check(false, "player window in full screen", long(noClear));
+            continue;
+        }
+        QuarvBuffer* first = PlayerDisplay();
+        std::memset(first->pixels, 0x5A, size_t(first->pitch) * first->height);
+        requests.clear();
+        const bool opened = OpenPlayerWindow(120, 100, -1, -1, flags);
+        auto sent = [](uint32_t code) {
+            return std::count_if(requests.begin(), requests.end(), [code](const Request& r) { return r.code == code; });
+        };
+        const size_t draws = sent(0x0A500401u), formats = sent(0x8AD50400u);
+        const bool reused = opened && PlayerDisplay() == first && formats == 0;
+        Check(reused, "the second movie reuses the display", long(noClear), long(formats));
+        size_t zeros = 0;
+        for (size_t i = 0; reused && i < size_t(first->pitch) * first->height; i++) zeros += first->pixels[i] == 0;
+        if (reused && noClear)
+            Check(zeros == 0 && draws == 0, "/C: not cleared, nothing drawn", long(zeros), long(draws));
+        if (reused && !noClear)
+            Check(zeros == size_t(first->pitch) * first->height && draws == 1 &&
+                      requests.back().data == std::vector<uint8_t>(requests.back().data.size(), 0),
+                  "cleared to colour 0 and shown", long(zeros), long(draws));
+        ClosePlayerWindow();
+    }
+
     std::fprintf(result, "%s\n", failures ? "FAILED" : "ALL PASSED");
     std::fclose(result);
     return failures ? 1 : 0;

@@ -1,6 +1,11 @@
 // Opens the player window and its display as the player does, draws a
 // pattern, and checks what reached the X screen pixel for pixel: the script
-// (test_player_display.sh) takes the screenshots on request.
+// (test_player_display.sh) takes the screenshots on request. Then the
+// window's pixels are painted white behind the player's back, and its
+// window procedure gets the palette messages: a palette change it made
+// itself leaves them white, WM_QUERYNEWPALETTE and a change by another
+// window realise the palette and repaint the picture (WM_PAINT; every other
+// line black where DirectDraw doubles interlaced).
 //   player_display_gui DIR DISPLAYFLAGS WIDTH HEIGHT STRETCHW STRETCHH X Y
 // Handshake through DIR: this program writes readyN.txt (the client area's
 // screen origin) and waits for shotN.ppm (the whole screen as binary PPM).
@@ -157,16 +162,22 @@ bool SameColour(const Shot& shot, uint32_t pixel, const uint8_t want[3], int scr
 }
 
 // Compares the client area (outW x outH at `client`) with the picture the
-// buffer should show: inNew(x, y) picks pattern 2 for a picture point.
+// buffer should show: inNew(x, y) picks pattern 2 for a picture point; with
+// `white` the area must be white instead.
 void ComparePicture(const char* what, const Shot& shot, POINT client, const QuarvBuffer* b, int bits,
-                    bool (*inNew)(int, int)) {
+                    bool (*inNew)(int, int), bool white = false) {
+    // The direct path doubling interlaced writes every other line only.
+    const bool interlaced = b->directActive && (b->blitFlags & 0x8);
     const int sx = static_cast<int>(b->outWidth / b->width), sy = static_cast<int>(b->outHeight / b->height);
     long bad = 0, firstX = -1, firstY = -1;
     for (int y = 0; y < static_cast<int>(b->outHeight); y++) {
         for (int x = 0; x < static_cast<int>(b->outWidth); x++) {
             const int px = x / sx, py = y / sy;
-            uint8_t want[3];
-            Colour(inNew && inNew(px, py) ? Pattern2(px, py) : Pattern1(px, py), want);
+            uint8_t want[3] = {255, 255, 255};
+            if (!white && interlaced && y % 2)
+                want[0] = want[1] = want[2] = 0;
+            else if (!white)
+                Colour(inNew && inNew(px, py) ? Pattern2(px, py) : Pattern1(px, py), want);
             const int X = client.x + x, Y = client.y + y;
             if (X < 0 || Y < 0 || X >= shot.width || Y >= shot.height) continue;
             if (!SameColour(shot, shot.Pixel(X, Y), want, bits)) {
@@ -224,8 +235,9 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     }
     QuarvBuffer* b = PlayerDisplay();
     current = b;
-    std::fprintf(result, "display: type %u bottomUp %u pitch %u out %ux%u memoryKind %u palette %u-%u\n", b->type,
-                 b->bottomUp, b->pitch, b->outWidth, b->outHeight, b->memoryKind, b->paletteStart, b->paletteEnd);
+    std::fprintf(result, "display: type %u bottomUp %u pitch %u out %ux%u memoryKind %u palette %u-%u blit 0x%x\n", b->type,
+                 b->bottomUp, b->pitch, b->outWidth, b->outHeight, b->memoryKind, b->paletteStart, b->paletteEnd,
+                 b->blitFlags);
 
     // Where the window went, by the placement rules.
     HWND window = PlayerWindow;
@@ -281,6 +293,29 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
         ComparePicture("changed rectangles", shot, client, b, bits, InNewRects);
     else
         Check(false, "screenshot 2");
+
+    // Palette messages after the screen was spoilt behind the window's back.
+    struct Poke {
+        const char* what;
+        UINT message;
+        bool bySelf, repainted;
+    };
+    const Poke pokes[] = {
+        {"WM_PALETTECHANGED by the window itself: nothing redrawn", WM_PALETTECHANGED, true, false},
+        {"WM_QUERYNEWPALETTE: realised and repainted", WM_QUERYNEWPALETTE, false, true},
+        {"WM_PALETTECHANGED by another window: realised and repainted", WM_PALETTECHANGED, false, true},
+    };
+    for (int i = 0; i < 3; i++) {
+        HDC dc = GetDC(window);
+        PatBlt(dc, 0, 0, static_cast<int>(b->outWidth), static_cast<int>(b->outHeight), WHITENESS);
+        ReleaseDC(window, dc);
+        SendMessageA(window, pokes[i].message,
+                     reinterpret_cast<WPARAM>(pokes[i].bySelf ? window : GetDesktopWindow()), 0);
+        if (TakeShot(3 + i, client, &shot) && FixMasks(&shot, bits))
+            ComparePicture(pokes[i].what, shot, client, b, bits, InNewRects, !pokes[i].repainted);
+        else
+            Check(false, "screenshot", 3 + i);
+    }
 
     ClosePlayerWindow();
     Check(PlayerWindow == nullptr && !IsWindow(window), "window gone after ClosePlayerWindow");

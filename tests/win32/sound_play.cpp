@@ -111,7 +111,7 @@ int main(int argc, char** argv) {
             Sleep(1);
         }
     }
-    Idle(2500);  // the rest of the sound, and the back-end's own ending
+    Idle(1500);  // the rest of the sound (the lead and the device's blocks), and the back-end's own ending
     std::printf("frames %u written_at_pause %u lead %u skips %u overflows %u\n", frames, writtenAtPause, track->Lead,
                 track->SoundSkips, track->Overflows);
     QuarvClose(m);

@@ -5,7 +5,9 @@
 #  - answering anything else: the parent owns the usage box and gets the
 #    banner (data code 4660, byte count = text length + 16);
 #  - another title: no query, the handle is kept, the banner is sent;
-#  - a handle that names no window: the usage box still appears.
+#  - a handle that names no window: the usage box still appears;
+#  - a parent that takes the player's window down during play: the player
+#    ends within a second, as a close of the window would end it.
 set -u
 source "$QUARVEL_ROOT/scripts/wine_env.sh"
 source "$(dirname "$0")/usage_expected.sh"
@@ -60,6 +62,17 @@ code=$?
 wait "$reader"
 expect_file "dead handle: usage box" want1.txt boxes4.txt
 [ "$code" = 0 ] || { echo "FAIL (dead handle): exit code $code"; fail=1; }
+
+# 5. The parent takes the player's window down while a looping movie plays.
+if "$QUARVEL_NATIVE_BIN/quarvmake" --quiet --demo demo.qvl >/dev/null; then
+  wine parent_gui.exe --destroy parent5.txt 1 "Some other program" quarvplay.exe /L demo.qvl
+  sed -E 's/^(exit 0 after) [0-9]{1,3} ms$/\1 less than a second/' parent5.txt > got5.txt
+  printf 'destroyed\n%s\nexit 0 after less than a second\n' "$BANNER_LINE" > want5.txt
+  expect_file "window taken down: the player ends" want5.txt got5.txt
+  echo "window taken down: $(tail -1 parent5.txt)"
+else
+  echo "FAIL (window taken down): no demo movie"; fail=1
+fi
 
 [ "$fail" = 0 ] && echo "PASS: parent window protocol"
 exit "$fail"

@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 #include <vector>
 
+#include "movie/chunk_pcm.h"
 #include "movie/movie.h"
 #include "movie/sound_unpack.h"
 
@@ -99,25 +100,11 @@ std::string InfoJson(const Movie* m, const std::vector<TrackDump>& tracks) {
 
 // Appends this frame's chunk of the track: raw bytes, or the unpacked stream.
 bool AppendChunk(const Movie* m, TrackDump& t, std::vector<uint32_t>& scratch) {
-    const uint8_t* chunk = m->SoundChunk[t.track];
-    if (!chunk) return true;
-    uint32_t size = m->SoundChunkSize[t.track];
-    if (size < 4) return true;
-    if (!t.compressed) {
-        t.pcm.insert(t.pcm.end(), chunk + 4, chunk + size);
-        return true;
-    }
-    if (size < 8) return true;
-    uint32_t n;
-    std::memcpy(&n, chunk + 4, 4);
-    if (n == 0) return true;
-    if (n > (256u << 20)) return false;  // more than any chunk can carry
-    size_t at = t.pcm.size();
-    // Prefilled with silence: a stream without its presence bit writes
-    // nothing, and a trailing part of a sample frame is never unpacked.
-    t.pcm.resize(at + n, t.bits == 8 ? 0x80 : 0);
-    uint8_t* start = t.pcm.data() + at;
-    UnpackSound(chunk + 8, size - 8, n, scratch.data(), start, start + n, start);
+    const uint32_t n = ChunkPcmSize(m, t.track);
+    if (n == kChunkPcmOutOfRange) return false;
+    const size_t at = t.pcm.size();
+    t.pcm.resize(at + n);
+    ChunkPcmWrite(m, t.track, t.pcm.data() + at, scratch.data());
     return true;
 }
 
