@@ -37,23 +37,20 @@ std::set<std::string> ListDir(const std::string& dir) {
 // that key order and white space do not matter.
 std::map<std::string, std::string> Flat(const std::string& s) {
     std::map<std::string, std::string> out;
-    std::vector<std::string> path{""};
-    std::vector<int> index{-1};  // the element number inside an array, -1 inside an object
+    std::vector<std::pair<std::string, int>> path{{"", -1}};  // the path so far, and the element number inside an array (-1: an object)
     std::string key;
-    auto here = [&] { return path.back() + "." + (index.back() >= 0 ? std::to_string(index.back()) : key); };
+    auto here = [&] { return path.back().first + "." + (path.back().second >= 0 ? std::to_string(path.back().second) : key); };
     for (size_t i = 0; i < s.size(); ++i) {
         const char c = s[i];
         if (c == '"') {
-            const size_t end = s.find('"', i + 1);
-            key = s.substr(i + 1, end - i - 1);
-            i = end;
+            key = s.substr(i + 1, s.find('"', i + 1) - i - 1);
+            i += key.size() + 1;
         } else if (c == '{' || c == '[') {
-            path.push_back(path.size() > 1 || index.back() >= 0 ? here() : "");
-            index.push_back(c == '[' ? 0 : -1);
+            path.push_back({path.size() > 1 || path.back().second >= 0 ? here() : "", c == '[' ? 0 : -1});
         } else if ((c == '}' || c == ']') && path.size() > 1) {
-            path.pop_back(), index.pop_back();
-        } else if (c == ',' && index.back() >= 0) {
-            ++index.back();
+            path.pop_back();
+        } else if (c == ',' && path.back().second >= 0) {
+            ++path.back().second;
         } else if (c == '-' || std::isdigit(static_cast<unsigned char>(c))) {
             const size_t end = s.find_first_not_of("-0123456789", i);
             out[here()] = s.substr(i, end - i);
@@ -64,11 +61,8 @@ std::map<std::string, std::string> Flat(const std::string& s) {
 }
 
 struct TempDir {
-    std::string path;
-    TempDir() {
-        char name[] = "/tmp/quarvdump-XXXXXX";
-        path = mkdtemp(name) ? name : "";
-    }
+    std::string path = "/tmp/quarvdump-XXXXXX";
+    TempDir() { mkdtemp(path.data()); }
     ~TempDir() { std::system(("rm -rf " + path).c_str()); }
     int Dump(const std::string& movie) const {
         return std::system((kDump + " " + movie + " " + path + "/out 2>" + path + "/stderr").c_str());
