@@ -7,6 +7,7 @@
 #include <optional>
 
 #include "common/aligned_alloc.h"
+#include "movie/container.h"
 #include "movie/movie_internal.h"
 #include "sound/sound_driver.h"
 #include "tests/support/movie_bytes.h"
@@ -119,6 +120,7 @@ TEST(Open, FiguresAndBufferingFromTheFrameSizes) {
         for (size_t i = 0; i <= sizes.size(); ++i, QuarvNextFrame(m)) ExpectCurrentRecord(m, plan);
         QuarvClose(m);
     }
+    EXPECT_FALSE(ChooseBuffering(0xFFFFFFFFu, 6666, 4000000, 0x40000400u).Preload);  // over 1 GB: T x 4 does not wrap
 }
 
 // The file's height-scaling bits and the open's override (the Movie's height

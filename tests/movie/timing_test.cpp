@@ -2,9 +2,9 @@
 // and the sound of a movie played through: switched off and on, rewound.
 #include <sstream>
 
-#include "sound/headless/headless_driver.h"
 #include "movie/movie_internal.h"
 #include "movie/sound_track.h"
+#include "sound/headless/headless_driver.h"
 #include "sound/sound_driver.h"
 #include "tests/support/movie_bytes.h"
 #include "writer/writer.h"
