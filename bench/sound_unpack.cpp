@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "movie/sound_unpack.h"
-#include "tests/sound/sound_pack.h"
+#include "writer/writer.h"
 
 namespace {
 
@@ -36,7 +36,8 @@ std::vector<uint8_t> MakeSound(bool stereo, bool wide, size_t bytes) {
 void BM_UnpackSound(benchmark::State& state) {
     bool stereo = state.range(0) & 1, wide = state.range(0) & 2;
     std::vector<uint8_t> pcm = MakeSound(stereo, wide, 94080);
-    std::vector<uint8_t> stream = soundpack::Pack(pcm, stereo, wide);
+    const std::vector<uint8_t> chunk = qvw::EncodeSoundChunk(pcm.data(), pcm.size(), wide ? 16 : 8, stereo ? 2 : 1, true);
+    const std::vector<uint8_t> stream(chunk.begin() + 8, chunk.end());  // the packed stream after the two header words
     std::vector<uint32_t> scratch(kSoundScratchBytes / 4);
     std::vector<uint8_t> ring(102400);
     uint32_t at = 0;
