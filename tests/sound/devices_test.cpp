@@ -80,7 +80,7 @@ struct FakeDs {
     static inline FakeDs* current = nullptr;
     bool loads = true, threaded = false;
     int32_t createError = 0, coopError = 0;
-    int bufferFailures = 0, objectReleases = 0, speed = 100;  // speed: of the buffers made
+    int bufferFailures = 0, lockFailures = 0, objectReleases = 0, speed = 100;  // speed: of the buffers made
     std::string log;  // the calls that set things up, in order
     std::vector<std::unique_ptr<DsBuffer>> buffers;
     std::atomic<bool> ticking{false};
@@ -113,6 +113,7 @@ const DsCalls kDsCalls = {
     [](void* b, uint32_t offset) { return B(b)->Advance(), B(b)->cursor = offset, 0; },
     [](void* b, uint32_t* play) { return B(b)->Advance(), *play = B(b)->cursor, 0; },
     [](void* b, uint32_t offset, uint32_t bytes, uint8_t** p1, uint32_t* n1, uint8_t** p2, uint32_t* n2) {
+        if (Ds().lockFailures > 0) return --Ds().lockFailures, int32_t(0x80004005u);
         if (Ds().threaded) std::this_thread::sleep_for(std::chrono::microseconds(100));  // slow on the timer thread
         const uint32_t size = uint32_t(B(b)->mem.size());
         EXPECT_TRUE(offset < size && bytes <= size) << offset << " " << bytes;
@@ -267,6 +268,22 @@ TEST_F(Devices, DeviceFailures) {
     ds.log.clear(), ds.bufferFailures = 1, mv.m->OpenFlags = OPEN_PAN_CONTROL | OPEN_VOLUME_CONTROL;
     ASSERT_TRUE(mv.AddTrack(0, Format(22050, true, true)));
     EXPECT_EQ(ds.log, "create window 20816 buffer 98496 45056 buffer 65728 45056 timer ");
+}
+
+// A DirectSound buffer whose lock failed is neither written nor started
+// (it would play what it held before); the next pass fills and starts it.
+TEST_F(Devices, AFailedLockStartsNothing) {
+    ASSERT_TRUE(QuarvUseDirectSound(nullptr));
+    TestMovie mv;
+    ASSERT_TRUE(mv.AddTrack(0, Format(8000, false, false)));
+    mv.Step(Ramp(800, 1));
+    ds.lockFailures = 1;
+    Pass(20);
+    DsBuffer* b = ds.Secondary();
+    EXPECT_TRUE(!b->playing && b->written.empty());
+    Pass(20);
+    EXPECT_TRUE(b->playing);
+    EXPECT_EQ(b->written, Ramp(800, 1));
 }
 
 // The feeder on the timer's thread while the sound step writes on the
