@@ -84,6 +84,18 @@ def copy_tree():
     files = run(["git", "ls-files", "-co", "--exclude-standard", "-z"], ROOT).stdout.split("\0")
     files = [f for f in files if f and os.path.isfile(os.path.join(ROOT, f))]
     os.makedirs(TREE, exist_ok=True)
+    # Files deleted from the working tree go from the copy too (its build
+    # folder aside), or the copy would still build and run them.
+    keep = set(files)
+    for folder, dirs, names in os.walk(TREE):
+        rel_folder = os.path.relpath(folder, TREE)
+        if rel_folder == "build" or rel_folder.startswith("build" + os.sep):
+            dirs[:] = []
+            continue
+        for name in names:
+            rel = os.path.normpath(os.path.join(rel_folder, name))
+            if rel not in keep:
+                os.remove(os.path.join(folder, name))
     for rel in files:
         src, dst = os.path.join(ROOT, rel), os.path.join(TREE, rel)
         if os.path.exists(dst):
@@ -110,7 +122,10 @@ def build():
 def tests_pass():
     r = run(["ctest", "--test-dir", BUILD, "-j", str(os.cpu_count() or 2), "--stop-on-failure",
              "--timeout", "120"], TREE)
-    failed = re.findall(r"^\s*\d+ - (\S+)", r.stdout, re.M)
+    # The names after "The following tests FAILED:" (not the ones that did
+    # not run), each up to its status in parentheses.
+    listed = r.stdout.split("The following tests FAILED:", 1)
+    failed = re.findall(r"^\s*\d+ - (.+?) \(", listed[1], re.M) if len(listed) > 1 else []
     return r.returncode == 0, failed
 
 
