@@ -43,6 +43,8 @@ constexpr BlitDSP MakeSse2() {
     BlitDSP c = MakeMmx();
     c.double8 = Double8_sse2;
     c.interlace8 = Interlace8_sse2;
+    c.smooth8 = Smooth8_sse2;
+    c.smooth16 = Smooth16_sse2;
     c.double16 = Double16_sse2;
     c.interlace16 = Interlace16_sse2;
     c.trans8 = Trans8_sse2;
@@ -54,6 +56,9 @@ constexpr BlitDSP MakeSse2() {
 constexpr BlitDSP MakeAvx2() {
     BlitDSP c = MakeSse2();
     c.interlace8 = Interlace8_avx2;
+    c.smooth8 = Smooth8_avx2;
+    c.smooth16 = Smooth16_avx2;
+    c.double16 = Double16_avx2;
     c.trans8 = Trans8_avx2;
     c.merge8 = Merge8_avx2;
     c.mask8 = Mask8_avx2;
