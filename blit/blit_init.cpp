@@ -43,8 +43,6 @@ constexpr BlitDSP MakeSse2() {
     BlitDSP c = MakeMmx();
     c.double8 = Double8_sse2;
     c.interlace8 = Interlace8_sse2;
-    c.smooth8 = Smooth8_sse2;
-    c.smooth16 = Smooth16_sse2;
     c.double16 = Double16_sse2;
     c.interlace16 = Interlace16_sse2;
     c.trans8 = Trans8_sse2;

@@ -112,8 +112,6 @@ DECL_SELECT8_FN(Mask8_mmx);
 
 DECL_BLIT8_FN(Double8_sse2);
 DECL_BLIT8_FN(Interlace8_sse2);
-DECL_SMOOTH8_FN(Smooth8_sse2);
-DECL_SMOOTH16_FN(Smooth16_sse2);
 DECL_BLIT16_FN(Double16_sse2);
 DECL_BLIT16_FN(Interlace16_sse2);
 DECL_TRANS8_FN(Trans8_sse2);
