@@ -15,7 +15,7 @@ PACKAGES=(
   g++-mingw-w64-i686 g++-mingw-w64-x86-64-posix mingw-w64-tools
   wine wine32:i386 wine64
   xvfb xauth x11-apps xdotool imagemagick
-  python3
+  python3 cloc
   emscripten node-acorn chromium
 )
 # npm for the browser tests' driver; the machine's own Node may bring it along.
