@@ -7,9 +7,8 @@
 //       window has gone, not when it is only hidden
 //   probe window ACTION...     acts on the player window: hide, show:N,
 //       char:C, post:MSG:WPARAM, send:MSG:WPARAM (WPARAM "self" is the
-//       player window), wait:MS, white (paints its client area white),
-//       cover (a white topmost window over its top left quarter takes the
-//       foreground), uncover
+//       player window), wait:MS, cover (a white topmost window over its
+//       top left quarter takes the foreground), uncover
 //   probe parent [--destroy] OUT ANSWER TITLE PROGRAM [ARGS]   (below)
 //   probe kernels | decode DIR       the blitter kernels against the plain
 //       ones, the conformance movies decoded, as a Windows program
@@ -139,10 +138,6 @@ int WindowActions(int argc, char** argv) {
             SendMessageA(player, number, param, 0);
         } else if (act == "wait") {
             Pump(number);
-        } else if (act == "white") {
-            HDC dc = GetDC(player);
-            FillRect(dc, &r, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
-            ReleaseDC(player, dc);
         } else if (act == "cover") {
             WNDCLASSA wc = {};
             wc.lpfnWndProc = DefWindowProcA;

@@ -8,10 +8,9 @@
 # styles and positions. On the 16-bit screen the default type doubles
 # through DirectDraw: plain, smoothed, interlaced (every other line black).
 # Repaints: a step while the window is hidden shows only through WM_PAINT
-# (a covered window keeps its pixels under Wine); WM_QUERYNEWPALETTE repaints
-# a window painted white behind the player's back, a palette change the
-# window made itself does not; a step while another window covers part of
-# it and has the foreground goes through GDI and leaves that window whole.
+# (a covered window keeps its pixels under Wine); a step while another window
+# covers part of it and has the foreground goes through GDI and leaves that
+# window whole, and the whole frame is back when it has gone.
 set -u
 source "$QUARVEL_ROOT/scripts/wine_env.sh"
 source "$(dirname "$0")/play_helpers.sh"
@@ -19,10 +18,10 @@ need_tools
 
 # shot_case BITS NAME STEP MODE SWITCHES...: STEP "enter" presses Enter (one
 # frame on, and no more), else it is probe.exe window actions (char:13 steps).
-# MODE: compare_area's mode, or "white" (the area stays white).
+# MODE: compare_area's mode.
 shot_case() {
   local bits=$1 name=$2 step=$3 mode=$4; shift 4
-  local what="$name on a $bits-bit screen" n w h x y frame result
+  local what="$name on a $bits-bit screen" n w h x y frame result probe=
   play /Q /J "$@" movie.qvl
   if ! wait_line 'Frame: ([4-9]|[1-9][0-9]+)$' 60; then
     echo "FAIL ($what): the movie did not start playing"; fail=1; finish 5; return
@@ -38,20 +37,21 @@ shot_case() {
     wait_line "Frame: $((n + 1))\$" 10
     sleep 0.8
     check "$what: one frame on" "$((n + 1))" "$(caption_frame)"
-  else
-    wine "$PROBE" window $step
-    sleep 0.7
+  else  # in the background: a covering window lives as long as probe.exe
+    wine "$PROBE" window $step &
+    probe=$!
+    sleep 3.5
   fi
   [[ $step == *enter* || $step == *char:13* ]] && n=$((n + 1))
   frame=$(printf 'dump/frame_%05d.ppm' $((n - 1)))
-  [ "$mode" = white ] && frame=white mode=
   screenshot "$name-$bits.xwd"
   if result=$(compare_area "$name-$bits.xwd" "$x" "$y" "$frame" "$w" "$h" "$bits" $mode); then
     echo "ok ($what): ${w}x${h} at $x,$y, frame $n: $result"
   else
     echo "FAIL ($what): ${w}x${h} at $x,$y, frame $n: $result"; fail=1
   fi
-  press Escape
+  [ -n "$probe" ] && wait "$probe"
+  wine "$PROBE" window char:27
   finish 30
   check "$what: exit code" 0 "$PLAYER_CODE"
 }
@@ -69,15 +69,12 @@ ROWS="24 standard      enter                      -           /I4 /X0 /Y0 /V3
 24 thin-border-at      enter                      -           /I1 /X17 /Y9
 24 no-caption-2x       enter                      -           /I3 /W320 /H240
 24 hidden              hide,wait:300,char:13,wait:1000,show:8,wait:300  -  /I4 /X0 /Y0 /V4
-24 new-palette         white,send:0x30F           -           /I4 /X0 /Y0
-24 other-palette       white,send:0x311:1         -           /I4 /X0 /Y0
-24 own-palette         white,send:0x311:self      white       /I4 /X0 /Y0
 16 standard            enter                      -           /I4 /X0 /Y0 /V3
 16 dibsection-2x       enter                      -           /I4 /X0 /Y0 /V4 /W320 /H240
 16 direct-2x           enter                      -           /I4 /X0 /Y0 /W320 /H240
 16 direct-smoothed     enter                      smoothed    /I4 /X0 /Y0 /V261 /W320 /H240
 16 direct-interlaced   hide,wait:300,char:13,wait:1000,show:5,wait:300  interlaced  /I4 /X0 /Y0 /V132 /W320 /H240
-16 direct-covered      cover,wait:500,char:13,wait:1000  covered  /I4 /X0 /Y0 /W320 /H240
+16 direct-covered      cover,wait:500,char:13,wait:4000  covered  /I4 /X0 /Y0 /W320 /H240
 16 direct-uncovered    cover,wait:500,uncover,wait:1000  -    /I4 /X0 /Y0 /W320 /H240"
 for bits in 24 16; do
   wine_env_start 640x480x$bits
