@@ -6,9 +6,8 @@
 //       line after its Unix time (the sound device's clock); ends when the
 //       window has gone, not when it is only hidden
 //   probe window ACTION...     acts on the player window: hide, show:N,
-//       char:C, post:MSG:WPARAM, send:MSG:WPARAM (WPARAM "self" is the
-//       player window), wait:MS, cover (a white topmost window over its
-//       top left quarter takes the foreground), uncover
+//       char:C, post:MSG:WPARAM, wait:MS, cover (a white topmost window
+//       over its top left quarter takes the foreground), uncover
 //   probe parent [--destroy] OUT ANSWER TITLE PROGRAM [ARGS]   (below)
 //   probe kernels | decode DIR       the blitter kernels against the plain
 //       ones, the conformance movies decoded, as a Windows program
@@ -124,7 +123,7 @@ int WindowActions(int argc, char** argv) {
         const char* value = std::strchr(argv[i], ':');
         const unsigned long number = value ? std::strtoul(value + 1, nullptr, 0) : 0;
         const char* second = value ? std::strchr(value + 1, ':') : nullptr;
-        const WPARAM param = !second ? 0 : !std::strcmp(second + 1, "self") ? reinterpret_cast<WPARAM>(player) : std::strtoul(second + 1, nullptr, 0);
+        const WPARAM param = second ? std::strtoul(second + 1, nullptr, 0) : 0;
         act = act.substr(0, act.find(':'));
         RECT r;
         GetClientRect(player, &r);
@@ -134,19 +133,11 @@ int WindowActions(int argc, char** argv) {
             ShowWindow(player, act == "hide" ? SW_HIDE : static_cast<int>(number));
         } else if (act == "char" || act == "post") {
             PostMessageA(player, act == "char" ? WM_CHAR : number, act == "char" ? number : param, act == "char");
-        } else if (act == "send") {
-            SendMessageA(player, number, param, 0);
         } else if (act == "wait") {
             Pump(number);
-        } else if (act == "cover") {
-            WNDCLASSA wc = {};
-            wc.lpfnWndProc = DefWindowProcA;
-            wc.hInstance = GetModuleHandleA(nullptr);
-            wc.hbrBackground = static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH));
-            wc.lpszClassName = "ProbeCover";
-            RegisterClassA(&wc);
-            cover = CreateWindowExA(WS_EX_TOPMOST, "ProbeCover", "cover", WS_POPUP | WS_VISIBLE, at.x, at.y, r.right / 2,
-                                    r.bottom / 2, nullptr, nullptr, wc.hInstance, nullptr);
+        } else if (act == "cover") {  // a white rectangle
+            cover = CreateWindowExA(WS_EX_TOPMOST, "STATIC", "", WS_POPUP | WS_VISIBLE | SS_WHITERECT, at.x, at.y, r.right / 2,
+                                    r.bottom / 2, nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
             SetForegroundWindow(cover);
         } else if (act == "uncover") {
             DestroyWindow(cover);
@@ -184,13 +175,9 @@ int Parent(int argc, char** argv) {
     argv += destroy, argc -= destroy;
     if (argc < 5 || !(g_log = std::fopen(argv[1], "wb"))) return 2;
     g_answer = std::strtol(argv[2], nullptr, 10);
-    WNDCLASSA wc = {};
-    wc.lpfnWndProc = ParentProc;
-    wc.hInstance = GetModuleHandleA(nullptr);
-    wc.lpszClassName = "ProbeParent";
-    RegisterClassA(&wc);
+    RegisterProbeClass("ProbeParent", ParentProc);
     HWND window = CreateWindowA("ProbeParent", argv[3], WS_OVERLAPPEDWINDOW | WS_VISIBLE, 20, 20, 300, 120, nullptr,
-                                nullptr, wc.hInstance, nullptr);
+                                nullptr, GetModuleHandleA(nullptr), nullptr);
     std::string command = std::string("\"") + argv[4] + "\" /#" + std::to_string(reinterpret_cast<uintptr_t>(window));
     for (int i = 5; i < argc; ++i) command += std::string(" ") + argv[i];
     STARTUPINFOA si = {};
@@ -265,6 +252,12 @@ int Verdict() {
     return g_failures || !g_checks ? 1 : 0;
 }
 
+void RegisterProbeClass(const char* name, WNDPROC procedure) {
+    WNDCLASSA wc = {};
+    wc.lpfnWndProc = procedure, wc.hInstance = GetModuleHandleA(nullptr), wc.lpszClassName = name;
+    RegisterClassA(&wc);
+}
+
 void Pump(DWORD ms) {
     const DWORD start = GetTickCount();
     do {
@@ -275,14 +268,10 @@ void Pump(DWORD ms) {
 }
 
 int main(int argc, char** argv) {
-    const struct {
-        const char* name;
-        int (*run)(int, char**);
-        int minArgs;
-    } commands[] = {{"boxes", Boxes, 2},           {"watch", Watch, 2},         {"window", WindowActions, 1},
-                    {"parent", Parent, 5},         {"kernels", Kernels, 1},     {"decode", Decode, 2},
-                    {"exports", ExportsMain, 2},   {"fullscreen", FullScreenMain, 1}, {"mode", DisplayModeMain, 1},
-                    {"keys", KeysMain, 1}};
+    const struct { const char* name; int (*run)(int, char**); int minArgs; } commands[] = {
+        {"boxes", Boxes, 2},     {"watch", Watch, 2},         {"window", WindowActions, 1},      {"parent", Parent, 5},
+        {"kernels", Kernels, 1}, {"decode", Decode, 2},       {"exports", ExportsMain, 2},       {"fullscreen", FullScreenMain, 1},
+        {"mode", DisplayModeMain, 1}, {"keys", KeysMain, 1}};
     for (const auto& c : commands)
         if (argc > 1 && !std::strcmp(argv[1], c.name) && argc - 1 >= c.minArgs) return c.run(argc - 1, argv + 1);
     std::fprintf(stderr, "usage: probe boxes|watch|window|parent|kernels|decode|exports|fullscreen|mode|keys ARGS\n");

@@ -12,6 +12,8 @@ void Check(bool ok, const std::string& what);
 int Verdict();
 // Dispatches this program's window messages for ms milliseconds.
 void Pump(DWORD ms);
+// Registers a window class of this program.
+void RegisterProbeClass(const char* name, WNDPROC procedure);
 
 int ExportsMain(int argc, char** argv);     // probe_exports.cpp
 int FullScreenMain(int argc, char** argv);  // probe_inside.cpp

@@ -3,8 +3,8 @@
 //   probe fullscreen  the full-screen types against a stand-in for the
 //       DISPDIB driver (Wine has none): this program registers its own
 //       "DisplayDibWindow" class, which records the requests it is sent
-//   probe mode        /D's calls, with ChangeDisplaySettingsA redirected to a
-//       recorder (Wine cannot change a virtual screen's mode)
+//   probe mode        /D's calls, with ChangeDisplaySettingsA replaced by a
+//       recorder once the player has looked it up
 //   probe keys        the window's system menu, and the codes of keys typed
 //       by the test with Shift, Ctrl and Alt held (it waits for them after
 //       creating keys.ready), which the player never acts on
@@ -66,14 +66,7 @@ size_t Sent(uint32_t code) {
 int FullScreenMain(int, char**) {
     AppInstance = GetModuleHandleA(nullptr);
     AssumeFullScreenDriverForTests();
-    WNDCLASSA wc{};
-    wc.hInstance = AppInstance;
-    wc.lpfnWndProc = OwnerProc;
-    wc.lpszClassName = "ProbeOwner";
-    RegisterClassA(&wc);
-    wc.lpfnWndProc = DriverProc;
-    wc.lpszClassName = "DisplayDibWindow";
-    RegisterClassA(&wc);
+    RegisterProbeClass("ProbeOwner", OwnerProc), RegisterProbeClass("DisplayDibWindow", DriverProc);
     HWND owner = CreateWindowExA(0, "ProbeOwner", "player", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 10, 10, 200, 150, nullptr,
                                  nullptr, AppInstance, nullptr);
 
@@ -173,36 +166,15 @@ LONG WINAPI ModeRecorder(DEVMODEA* mode, DWORD flags) {
     return modeAnswer;
 }
 
-// Writes a jump to the recorder over the start of user32's function.
-bool Redirect(const char* name) {
-    auto* target = reinterpret_cast<uint8_t*>(GetProcAddress(LoadLibraryA("user32.dll"), name));
-    uint8_t code[12];
-#if defined(_WIN64)
-    code[0] = 0x48, code[1] = 0xB8;  // mov rax, recorder; jmp rax
-    const uint64_t to = reinterpret_cast<uint64_t>(&ModeRecorder);
-    std::memcpy(code + 2, &to, 8);
-    code[10] = 0xFF, code[11] = 0xE0;
-#else
-    code[0] = 0xE9;  // jmp rel32
-    const int32_t rel = static_cast<int32_t>(reinterpret_cast<intptr_t>(&ModeRecorder) - reinterpret_cast<intptr_t>(target + 5));
-    std::memcpy(code + 1, &rel, 4);
-#endif
-    const size_t n = sizeof(void*) == 8 ? 12 : 5;
-    DWORD old;
-    if (!target || !VirtualProtect(target, n, PAGE_EXECUTE_READWRITE, &old)) return false;
-    std::memcpy(target, code, n);
-    VirtualProtect(target, n, old, &old);
-    FlushInstructionCache(GetCurrentProcess(), target, n);
-    return true;
-}
-
 }  // namespace
 
 int DisplayModeMain(int, char**) {
-    if (!Redirect("ChangeDisplaySettingsA")) {
-        Check(false, "recorder in place of ChangeDisplaySettingsA");
-        return Verdict();
-    }
+    // The player's own look-up must find the system's function; the recorder
+    // then takes its place (Wine cannot change a virtual screen's mode).
+    Check(Lookup() && Lookup() == reinterpret_cast<ChangeDisplaySettingsFn>(reinterpret_cast<void*>(
+                                      GetProcAddress(GetModuleHandleA("user32.dll"), "ChangeDisplaySettingsA"))),
+          "ChangeDisplaySettingsA looked up");
+    changeSettings = ModeRecorder;
     // /D1../D4: a 156-byte record with width and height only, full-screen
     // change; 0 restores (no record); other numbers make no call.
     const struct {
