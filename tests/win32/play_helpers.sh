@@ -123,7 +123,7 @@ wraps_and_last() {
 # screenshot OUT.xwd
 screenshot() { xwd -root -silent > "$1.part" && mv "$1.part" "$1"; }
 
-# compare_area SHOT.xwd X Y FRAME.ppm|white OUTW OUTH BITS [MODE]: whether the
+# compare_area SHOT.xwd X Y FRAME.ppm OUTW OUTH BITS [MODE]: whether the
 # area of the screenshot at X,Y of OUTW x OUTH pixels is FRAME scaled to that
 # size (nearest pixel), exactly (BITS 24) or in the screen's 5-6-5 colours
 # (BITS 16). MODE interlaced: every odd line of the area black instead;
@@ -133,16 +133,11 @@ screenshot() { xwd -root -silent > "$1.part" && mv "$1.part" "$1"; }
 # quarter is left out and must not show FRAME.
 compare_area() {
   python3 - "$@" <<'PY'
-import struct, sys
+import re, struct, sys
 def ppm(path):
-    data, fields, pos = open(path, 'rb').read(), [], 0
-    while len(fields) < 4:
-        while data[pos:pos+1].isspace(): pos += 1
-        start = pos
-        while not data[pos:pos+1].isspace(): pos += 1
-        fields.append(data[start:pos])
-    w, h = int(fields[1]), int(fields[2])
-    return w, h, data[pos+1:pos+1+w*h*3]
+    data = open(path, 'rb').read()
+    m = re.match(rb'P6\s+(\d+)\s+(\d+)\s+\d+\s', data)
+    return int(m[1]), int(m[2]), data[m.end():]
 def xwd(path, bits):
     # A big-endian header, the window name, the colour map, then the pixels.
     # On a 16-bit X screen xwd labels the root image as 24-bit (masks and
@@ -153,19 +148,14 @@ def xwd(path, bits):
     if bits == 16 and masks == [0xFF0000, 0xFF00, 0xFF]:
         masks = [0xF800, 0x07E0, 0x001F]
     pixels, n = data[header + ncolours * 12:], bpp // 8
-    def rgb(x, y):
+    def rgb(x, y):  # each component widened to 8 bits (low bits zero)
         v = int.from_bytes(pixels[y * line + x * n: y * line + x * n + n], 'big' if msb else 'little')
-        out = []
-        for m in masks:
-            value, mask = v & m, m
-            while not mask & 1: mask >>= 1; value >>= 1
-            out.append(value >> (mask.bit_length() - 8) if mask.bit_length() >= 8 else value << (8 - mask.bit_length()))
-        return out
+        return [((v & m) >> (m & -m).bit_length() - 1 << 8) >> bin(m).count('1') for m in masks]
     return w, h, rgb
 shot, x0, y0, frame, ow, oh, bits = sys.argv[1], int(sys.argv[2]), int(sys.argv[3]), sys.argv[4], int(sys.argv[5]), int(sys.argv[6]), int(sys.argv[7])
 mode = sys.argv[8] if len(sys.argv) > 8 else ''
 sw, sh, pixel = xwd(shot, bits)
-fw, fh, f = ppm(frame) if frame != 'white' else (ow, oh, b'\xff' * ow * oh * 3)
+fw, fh, f = ppm(frame)
 if x0 < 0 or y0 < 0 or x0 + ow > sw or y0 + oh > sh:
     print("area %dx%d at %d,%d is not on the %dx%d screen" % (ow, oh, x0, y0, sw, sh)); sys.exit(1)
 mask = (0xF8, 0xFC, 0xF8) if bits == 16 else (0xFF, 0xFF, 0xFF)
@@ -194,34 +184,23 @@ print("all %d pixels equal" % (ow * oh))
 PY
 }
 
-# check_box FILE TITLE OWNER REGEX: the box read into FILE has this title and
-# owner exactly, and its whole text matches the pattern (Python syntax, \r
-# and \n as written).
+# check_box FILE TITLE OWNER PATTERN: the boxes read into FILE have this
+# title (of the first) and owner (of the last) exactly, and their whole text
+# matches the pattern (Perl syntax, \r and \n as written).
 check_box() {
-  python3 - "$@" <<'PY' || fail=1
-import re, sys
-path, title, owner, pattern = sys.argv[1:5]
-try:
-    got_title, rest = open(path, 'rb').read().decode('latin-1').split('\n', 1)
-    text, got_owner = rest.rsplit('\nowner: ', 1)
-except (OSError, ValueError):
-    print('FAIL (%s): no box' % path); sys.exit(1)
-ok = got_title == title and got_owner.rstrip('\n') == owner and re.fullmatch(pattern, text)
-print(('ok (%s)' if ok else 'FAIL (%s)') % path)
-if not ok:
-    print('  title [%s] owner [%s]\n  text:\n%s' % (got_title, got_owner.rstrip('\n'), text.replace('\r', '<CR>')))
-sys.exit(0 if ok else 1)
-PY
+  if grep -Pzq "\\A\\Q$2\\E\\n$4\\nowner: \\Q$3\\E\\n\\z" "$1" 2>/dev/null; then echo "ok ($1)"
+  else echo "FAIL ($1): title [$2] owner [$3]; got:"; tr '\r' '~' < "$1" 2>&1 | sed 's/^/  /'; fail=1; fi
 }
 
-# expected_usage_box OWNER > FILE: the usage box as probe.exe reads it: the
-# title and switch list of usage.txt, lines joined by CR LF, the first blank dropped.
-expected_usage_box() {
-  awk -v owner="$1" 'NR == 1 { print; next } NR == 2 { sub(/^ /, ""); printf "%s", $0; next }
-    { printf "\r\n%s", $0 } END { printf "\nowner: %s\n", owner }' "$(dirname "${BASH_SOURCE[0]}")/usage.txt"
+# The usage box's title and a pattern of its text: usage.txt's lines joined
+# by CR LF, the first blank dropped, all literal.
+USAGE_TITLE=$(head -1 "$(dirname "${BASH_SOURCE[0]}")/usage.txt")
+USAGE=$(awk 'NR > 1 { printf("%s\\Q%s\\E", (NR > 2 ? "\\r\\n" : ""), (NR > 2 ? $0 : substr($0, 2))) }' "$(dirname "${BASH_SOURCE[0]}")/usage.txt")
+
+# work_in NAME: works in a new folder, removed (and Wine stopped) on exit.
+work_in() {
+  WORK=$(mktemp -d "${TMPDIR:-/tmp}/quarvel-$1.XXXXXX") && trap 'wine_env_stop; rm -rf "$WORK"' EXIT && cd "$WORK" || exit 1
 }
 
-# show_diff EXPECTED GOT: a readable difference for the test log (CR as ~, tab as >).
-show_diff() {
-  diff <(tr '\r\t' '~>' < "$1") <(tr '\r\t' '~>' < "$2") | head -40
-}
+# verdict TEXT: "PASS: TEXT" when no check failed; exits with the result.
+verdict() { [ "$fail" = 0 ] && echo "PASS: $1"; exit "$fail"; }

@@ -20,9 +20,7 @@ set -u
 source "$QUARVEL_ROOT/scripts/wine_env.sh"
 source "$(dirname "$0")/play_helpers.sh"
 need_tools "$QUARVSELFPLAY"
-WORK=$(mktemp -d "${TMPDIR:-/tmp}/quarvel-play.XXXXXX")
-trap 'wine_env_stop; rm -rf "$WORK"' EXIT
-cd "$WORK" || exit 1
+work_in play
 A=160x120 B=96x64 C=128x96 IN=640x240 OTHER=640x128  # /W640 /A2 of a and b
 { make_movie a.qvl 160 120 20 10 && make_movie b.qvl 96 64 15 10 &&
   make_movie c.qvl 128 96 10 5 && make_movie one.qvl 64 48 1 10 &&
@@ -86,5 +84,4 @@ check "self and a name: the summary of b" "Quarvel Summary 15" "$(head -1 self-a
 PLAYER=$WORK/plain.exe play_case plain "0 $IN" ""
 check "plain: the title" "QuarvPlay" "$(sed 's/.* | //' watch.txt | sort -u | paste -sd ,)"
 
-[ "$fail" = 0 ] && echo "PASS: keys, loops, boxes and self-playing copies"
-exit "$fail"
+verdict "keys, loops, boxes and self-playing copies"

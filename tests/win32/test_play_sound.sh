@@ -17,8 +17,7 @@ set -u
 source "$QUARVEL_ROOT/scripts/wine_env.sh"
 source "$(dirname "$0")/play_helpers.sh"
 need_tools "$SOUNDMOVIE"
-WORK=$(mktemp -d "${TMPDIR:-/tmp}/quarvel-play-sound.XXXXXX")
-trap 'wine_env_stop; rm -rf "$WORK"' EXIT
+work_in play-sound
 wine_env_start
 cd "$WORK" || exit 1
 
@@ -67,5 +66,4 @@ listen "DirectSound 8-bit mono raw" steady 48000 8 1 raw /Z
 listen "waveOut, the device held up" held 22050 16 2 packed
 listen "waveOut paused" paused 48000 16 2 packed
 listen "DirectSound paused" paused 48000 16 2 packed /Z
-[ "$fail" = 0 ] && echo "PASS: the player keeps its movie's pace and sound"
-exit "$fail"
+verdict "the player keeps its movie's pace and sound"
