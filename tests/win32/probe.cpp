@@ -7,7 +7,8 @@
 //       window has gone, not when it is only hidden
 //   probe window ACTION...     acts on the player window: hide, show:N,
 //       char:C, post:MSG:WPARAM, wait:MS, cover (a white topmost window
-//       over its top left quarter takes the foreground), uncover
+//       over its top left quarter takes the foreground), uncover, ready
+//       (creates the file "ready" and holds until it has been removed)
 //   probe parent [--destroy] OUT ANSWER TITLE PROGRAM [ARGS]   (below)
 //   probe kernels | decode DIR       the blitter kernels against the plain
 //       ones, the conformance movies decoded, as a Windows program
@@ -29,25 +30,19 @@ namespace {
 
 volatile LONG g_checks = 0, g_failures = 0;
 
-// Top-level windows whose class starts with `prefix` (the player's are
-// "KOVDW" and four letters; message boxes "#32770").
-struct Search {
-    const char* prefix;
-    bool hiddenToo;
-    std::vector<HWND> found;
-};
-BOOL CALLBACK Collect(HWND w, LPARAM p) {
-    auto* s = reinterpret_cast<Search*>(p);
-    char cls[16] = {};
-    if (GetClassNameA(w, cls, sizeof cls) && !std::strncmp(cls, s->prefix, std::strlen(s->prefix)) &&
-        (s->hiddenToo || IsWindowVisible(w)))
-        s->found.push_back(w);
-    return TRUE;
-}
+// Top-level windows (visible ones, unless hiddenToo) whose class starts
+// with `prefix` (the player's are "KOVDW" and four letters; message boxes "#32770").
+// (One list from the system: walking the windows one call at a time makes
+// the watcher too slow to see a short-lived window on a busy machine.)
+BOOL CALLBACK Collect(HWND w, LPARAM list) { return reinterpret_cast<std::vector<HWND>*>(list)->push_back(w), TRUE; }
 std::vector<HWND> WindowsOf(const char* prefix, bool hiddenToo = false) {
-    Search search = {prefix, hiddenToo, {}};
-    EnumWindows(Collect, reinterpret_cast<LPARAM>(&search));
-    return search.found;
+    std::vector<HWND> all, found;
+    EnumWindows(Collect, reinterpret_cast<LPARAM>(&all));
+    char cls[16];
+    for (HWND w : all)
+        if (GetClassNameA(w, cls, sizeof cls) && !std::strncmp(cls, prefix, std::strlen(prefix)) && (hiddenToo || IsWindowVisible(w)))
+            found.push_back(w);
+    return found;
 }
 HWND FindPlayer(bool hiddenToo = false) {
     const std::vector<HWND> found = WindowsOf("KOVDW", hiddenToo);
@@ -109,9 +104,7 @@ int Watch(int argc, char** argv) {
             std::fprintf(times, "%.6f %s\n", ((uint64_t{ft.dwHighDateTime} << 32 | ft.dwLowDateTime) - 116444736000000000ull) / 1e7, line);
         last = line;
     }
-    for (FILE* f : {out, times})
-        if (f) std::fclose(f);
-    return seen ? 0 : 1;
+    return seen ? 0 : 1;  // (the files are closed at exit)
 }
 
 int WindowActions(int argc, char** argv) {
@@ -139,6 +132,9 @@ int WindowActions(int argc, char** argv) {
             cover = CreateWindowExA(WS_EX_TOPMOST, "STATIC", "", WS_POPUP | WS_VISIBLE | SS_WHITERECT, at.x, at.y, r.right / 2,
                                     r.bottom / 2, nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
             SetForegroundWindow(cover);
+        } else if (act == "ready") {  // says so in the file "ready", then holds until it has gone
+            if (FILE* f = std::fopen("ready", "w")) std::fclose(f);
+            for (int t = 0; t < 600 && GetFileAttributesA("ready") != INVALID_FILE_ATTRIBUTES; ++t) Pump(50);
         } else if (act == "uncover") {
             DestroyWindow(cover);
             SetForegroundWindow(player);

@@ -171,15 +171,14 @@ int ExportsMain(int argc, char** argv) {
     HANDLE go = CreateEventA(nullptr, TRUE, FALSE, "ProbeGo");
     for (int round = 0; round <= kExports; ++round) {
         HMODULE module = relocated ? LoadLibraryExA(argv[1], nullptr, DONT_RESOLVE_DLL_REFERENCES) : LoadLibraryA(argv[1]);
-        if (!module) {
-            std::printf("FAIL cannot load %s (error %lu)\n", argv[1], GetLastError());
-            return 1;
-        }
+        if (!module) return std::printf("FAIL cannot load %s (error %lu)\n", argv[1], GetLastError()), 1;
         CheckLoader(module, relocated);
-        for (int i = 0; i < kExports; ++i) g_found[i] = reinterpret_cast<void*>(GetProcAddress(module, kNames[i]));
-        for (int i = 0; i < kExports; ++i) Check(g_found[i] != nullptr, std::string(kNames[i]) + " is exported");
-        for (void* f : g_found)
-            if (!f) return Verdict();
+        bool all = true;
+        for (int i = 0; i < kExports; ++i) {
+            all &= (g_found[i] = reinterpret_cast<void*>(GetProcAddress(module, kNames[i]))) != nullptr;
+            Check(g_found[i] != nullptr, std::string(kNames[i]) + " is exported");
+        }
+        if (!all) return Verdict();
         if (round < kExports) {
             Round(reinterpret_cast<void*>(INT_PTR{round}));
         } else {

@@ -39,16 +39,17 @@ shot_case() {
     wait_line "Frame: $((n + 1))\$" 10
     sleep 0.8
     check "$what: one frame on" "$((n + 1))" "$(caption_frame)"
-  else  # in the background: a covering window lives as long as probe.exe
-    wine "$PROBE" window $step &
+  else  # probe.exe acts, then holds (a cover lives as long as it) until the shot is taken
+    rm -f ready
+    wine "$PROBE" window $step ready &
     probe=$!
-    sleep 3.5
+    for _ in $(seq 600); do [ -f ready ] && break; sleep 0.1; done
   fi
   [[ $step == *enter* || $step == *char:13* ]] && n=$((n + 1))
   screenshot "$name-$bits.xwd"
   check "$what: ${w}x${h} at $x,$y, frame $n" "all $((w * h)) pixels equal" \
     "$(compare_area "$name-$bits.xwd" "$x" "$y" "$(printf 'dump/frame_%05d.ppm' $((n - 1)))" "$w" "$h" "$bits" $mode)"
-  [ -n "$probe" ] && wait "$probe"
+  [ -n "$probe" ] && rm -f ready && wait "$probe"
   wine "$PROBE" window char:27
   finish 30
   check "$what: exit code" 0 "$PLAYER_CODE"
@@ -70,7 +71,7 @@ ROWS="24 standard      enter                      -           /I4 /X0 /Y0 /V3
 16 direct-2x           enter                      -           /I4 /X0 /Y0 /W320 /H240
 16 direct-smoothed     enter                      smoothed    /I4 /X0 /Y0 /V261 /W320 /H240
 16 direct-interlaced   hide,wait:300,char:13,wait:1000,show:5,wait:300  interlaced  /I4 /X0 /Y0 /V132 /W320 /H240
-16 direct-covered      cover,wait:500,char:13,wait:4000  covered  /I4 /X0 /Y0 /W320 /H240
+16 direct-covered      cover,wait:500,char:13,wait:1500  covered  /I4 /X0 /Y0 /W320 /H240
 16 direct-uncovered    cover,wait:500,uncover,wait:1000  -    /I4 /X0 /Y0 /W320 /H240"
 A='DIBSection with accelerated blitting'
 for bits in 24 16; do
