@@ -43,23 +43,23 @@ play() {
   PLAYER_PID=$!
 }
 
-# finish [TIMEOUT_S]: waits for the player and the watcher; PLAYER_CODE is the
-# player's exit code (124 when it had to be killed).
+# stop_after PID TENTHS: waits at most that many tenths of a second for the
+# process to end, then stops it; its exit code (124 when it had to be stopped).
+stop_after() {
+  local i
+  for i in $(seq "$2"); do kill -0 "$1" 2>/dev/null || { wait "$1"; return; }; sleep 0.1; done
+  kill "$1" 2>/dev/null
+  wait "$1" 2>/dev/null
+  return 124
+}
+
+# finish [TIMEOUT_S]: waits for the player and the watcher (which ends when
+# the window goes; one that never saw a window is stopped); PLAYER_CODE is
+# the player's exit code (124 when it had to be stopped).
 finish() {
-  local limit=${1:-90} i
-  for i in $(seq $((limit * 10))); do kill -0 "$PLAYER_PID" 2>/dev/null || break; sleep 0.1; done
-  if kill -0 "$PLAYER_PID" 2>/dev/null; then
-    kill "$PLAYER_PID" 2>/dev/null
-    wait "$PLAYER_PID" 2>/dev/null
-    PLAYER_CODE=124
-  else
-    wait "$PLAYER_PID"
-    PLAYER_CODE=$?
-  fi
-  # The watcher ends when the window goes; one that never saw a window is stopped.
-  for i in $(seq 20); do kill -0 "$WATCH_PID" 2>/dev/null || break; sleep 0.1; done
-  kill "$WATCH_PID" 2>/dev/null
-  wait "$WATCH_PID" 2>/dev/null
+  stop_after "$PLAYER_PID" $((${1:-90} * 10))
+  PLAYER_CODE=$?
+  stop_after "$WATCH_PID" 20
 }
 
 # read_boxes FILE [COUNT]: reads the boxes that come up into FILE until
@@ -69,12 +69,7 @@ read_boxes() {
   wine "$PROBE" boxes "$1" "${2:-1}" >/dev/null &
   BOXES_PID=$!
 }
-boxes_done() {
-  local i
-  for i in $(seq 30); do kill -0 "$BOXES_PID" 2>/dev/null || break; sleep 0.1; done
-  kill "$BOXES_PID" 2>/dev/null
-  wait "$BOXES_PID" 2>/dev/null
-}
+boxes_done() { stop_after "$BOXES_PID" 30; }
 
 # wait_line PATTERN [TIMEOUT_S]: waits until the watcher's latest line matches.
 wait_line() {
@@ -134,28 +129,23 @@ screenshot() { xwd -root -silent > "$1.part" && mv "$1.part" "$1"; }
 compare_area() {
   python3 - "$@" <<'PY'
 import re, struct, sys
-def ppm(path):
-    data = open(path, 'rb').read()
-    m = re.match(rb'P6\s+(\d+)\s+(\d+)\s+\d+\s', data)
-    return int(m[1]), int(m[2]), data[m.end():]
-def xwd(path, bits):
-    # A big-endian header, the window name, the colour map, then the pixels.
-    # On a 16-bit X screen xwd labels the root image as 24-bit (masks and
-    # pixel size) while the values are the screen's own 5-6-5 pixels.
-    data = open(path, 'rb').read()
-    f = struct.unpack('>25I', data[:100])
-    header, w, h, msb, bpp, line, ncolours, masks = f[0], f[4], f[5], f[7], f[11], f[12], f[19], [f[14], f[15], f[16]]
-    if bits == 16 and masks == [0xFF0000, 0xFF00, 0xFF]:
-        masks = [0xF800, 0x07E0, 0x001F]
-    pixels, n = data[header + ncolours * 12:], bpp // 8
-    def rgb(x, y):  # each component widened to 8 bits (low bits zero)
-        v = int.from_bytes(pixels[y * line + x * n: y * line + x * n + n], 'big' if msb else 'little')
-        return [((v & m) >> (m & -m).bit_length() - 1 << 8) >> bin(m).count('1') for m in masks]
-    return w, h, rgb
-shot, x0, y0, frame, ow, oh, bits = sys.argv[1], int(sys.argv[2]), int(sys.argv[3]), sys.argv[4], int(sys.argv[5]), int(sys.argv[6]), int(sys.argv[7])
-mode = sys.argv[8] if len(sys.argv) > 8 else ''
-sw, sh, pixel = xwd(shot, bits)
-fw, fh, f = ppm(frame)
+shot, frame, mode = sys.argv[1], sys.argv[4], (sys.argv[8:] or [''])[0]
+x0, y0, ow, oh, bits = (int(sys.argv[i]) for i in (2, 3, 5, 6, 7))
+data = open(frame, 'rb').read()
+m = re.match(rb'P6\s+(\d+)\s+(\d+)\s+\d+\s', data)
+fw, fh, f = int(m[1]), int(m[2]), data[m.end():]
+# xwd: a big-endian header, the window name, the colour map, then the pixels.
+# On a 16-bit X screen xwd labels the root image as 24-bit (masks and pixel
+# size) while the values are the screen's own 5-6-5 pixels.
+data = open(shot, 'rb').read()
+h = struct.unpack('>25I', data[:100])
+sw, sh, msb, n, line, masks = h[4], h[5], h[7], h[11] // 8, h[12], [h[14], h[15], h[16]]
+if bits == 16 and masks == [0xFF0000, 0xFF00, 0xFF]:
+    masks = [0xF800, 0x07E0, 0x001F]
+pixels = data[h[0] + h[19] * 12:]
+def pixel(x, y):  # each component widened to 8 bits (low bits zero)
+    v = int.from_bytes(pixels[y * line + x * n: y * line + x * n + n], 'big' if msb else 'little')
+    return [((v & m) >> (m & -m).bit_length() - 1 << 8) >> bin(m).count('1') for m in masks]
 if x0 < 0 or y0 < 0 or x0 + ow > sw or y0 + oh > sh:
     print("area %dx%d at %d,%d is not on the %dx%d screen" % (ow, oh, x0, y0, sw, sh)); sys.exit(1)
 mask = (0xF8, 0xFC, 0xF8) if bits == 16 else (0xFF, 0xFF, 0xFF)

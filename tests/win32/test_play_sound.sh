@@ -23,15 +23,13 @@ cd "$WORK" || exit 1
 
 # listen NAME steady|held|paused RATE BITS CHANNELS raw|packed SWITCHES...
 listen() {
-  local what=$1 how=$2 rate=$3 bits=$4 channels=$5 mode=$6 paused=0 from; shift 6
+  local what=$1 how=$2 rate=$3 bits=$4 channels=$5 mode=$6; shift 6
   "$SOUNDMOVIE" write movie.qvl movie.pcm "$rate" "$bits" "$channels" "$mode" 60 15 >/dev/null || { echo "FAIL: no movie"; exit 1; }
   sound_device_stop
   sound_device_start
   WATCH_TIMES=times.txt play /Q /J "$@" movie.qvl
   if [ "$how" != steady ] && wait_line 'Frame: (2[0-9]|[3-9][0-9])$' 30; then
-    if [ "$how" = held ]; then kill -USR1 "$SOUND_DEVICE_PID"; else
-      from=$(date +%s%N); press space; sleep 0.5; press space; paused=$(( ($(date +%s%N) - from) / 1000000 ))
-    fi
+    if [ "$how" = held ]; then kill -USR1 "$SOUND_DEVICE_PID"; else press space; sleep 0.5; press space; fi
   fi
   finish 60
   sound_device_stop
@@ -42,7 +40,7 @@ listen() {
   # fps within 10% of 15; nothing dropped, repeated or different, at most
   # 200 ms of silence after the start; each frame on average within two frame
   # times of its sound; at most 50 ms of the shown frames' sound lost.
-  check "$what: verdict" "" "$(sed -n 's/^figures //p' measured.txt | tr ' ' '\n' | awk -F= -v how="$how" -v paused="$paused" '
+  check "$what: verdict" "" "$(sed -n 's/^figures //p' measured.txt | tr ' ' '\n' | awk -F= -v how="$how" '
     { v[$1] = $2 } END {
     if (!("fps" in v)) { print "no frame times"; exit }
     if (how != "steady") { v["fps"] = 15; v["ahead_mean"] = 0 }
