@@ -112,12 +112,10 @@ int WindowActions(int argc, char** argv) {
     for (int i = 0; i < 600 && !(player = FindPlayer(true)); ++i) Sleep(50);
     if (!player) return std::printf("no player window\n"), 1;
     for (int i = 1; i < argc; ++i) {
-        std::string act = argv[i];
-        const char* value = std::strchr(argv[i], ':');
-        const unsigned long number = value ? std::strtoul(value + 1, nullptr, 0) : 0;
-        const char* second = value ? std::strchr(value + 1, ':') : nullptr;
-        const WPARAM param = second ? std::strtoul(second + 1, nullptr, 0) : 0;
-        act = act.substr(0, act.find(':'));
+        char name[16] = "";
+        long number = 0, param = 0;  // NAME[:NUMBER[:PARAM]], in C notation
+        std::sscanf(argv[i], "%15[a-z]:%li:%li", name, &number, &param);
+        const std::string act = name;
         RECT r;
         GetClientRect(player, &r);
         POINT at = {0, 0};
