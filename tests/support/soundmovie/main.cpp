@@ -46,6 +46,11 @@ int Usage() {
     return 2;
 }
 
+int Fail(const std::string& why) {
+    std::fprintf(stderr, "soundmovie: %s\n", why.c_str());
+    return 1;
+}
+
 // Samples as fractions of full scale, interleaved.
 struct Sound {
     double rate = 0;
@@ -75,34 +80,25 @@ bool ReadFile(const char* path, std::vector<uint8_t>* out) {
     return f.good() || f.eof();
 }
 
+// A WAV file as quarvdump and the sound device write it: the 44-byte
+// header (RIFF, WAVE, fmt, data), then the samples.
 bool IsWav(const std::vector<uint8_t>& f) {
-    return f.size() >= 12 && !std::memcmp(&f[0], "RIFF", 4) && !std::memcmp(&f[8], "WAVE", 4);
+    return f.size() >= 44 && !std::memcmp(&f[0], "RIFF", 4) && !std::memcmp(&f[8], "WAVEfmt ", 8) &&
+           !std::memcmp(&f[36], "data", 4);
 }
 
 bool ReadWav(const char* path, Sound* out, std::string* error) {
     std::vector<uint8_t> f;
-    int tag = 0, bits = 0;
     const bool wav = ReadFile(path, &f) && IsWav(f);
-    for (size_t at = 12; wav && at + 8 <= f.size();) {
-        uint32_t size, rate;
-        std::memcpy(&size, &f[at + 4], 4);
-        const uint8_t* body = &f[at + 8];
-        const size_t have = std::min<size_t>(size, f.size() - at - 8);
-        if (!std::memcmp(&f[at], "fmt ", 4) && have >= 16) {
-            tag = body[0] | body[1] << 8;
-            out->channels = body[2] | body[3] << 8;
-            std::memcpy(&rate, body + 4, 4);
-            out->rate = rate;
-            bits = body[14] | body[15] << 8;
-        } else if (!std::memcmp(&f[at], "data", 4)) {
-            if (!((tag == 1 && (bits == 8 || bits == 16)) || (tag == 3 && bits == 32)) || out->channels < 1) break;
-            out->Decode(body, have, bits);
-            return true;
-        }
-        at += 8 + size + (size & 1);
+    const int tag = wav ? f[20] | f[21] << 8 : 0, bits = wav ? f[34] | f[35] << 8 : 0;
+    if (!((tag == 1 && (bits == 8 || bits == 16)) || (tag == 3 && bits == 32)) || !(f[22] | f[23] << 8)) {
+        *error = (wav ? "no 8-, 16-bit or float PCM in " : "not a WAV file: ") + std::string(path);
+        return false;
     }
-    *error = (wav ? "no PCM data in " : "not a WAV file: ") + std::string(path);
-    return false;
+    out->channels = f[22] | f[23] << 8;
+    out->rate = f[24] | f[25] << 8 | f[26] << 16 | static_cast<uint32_t>(f[27]) << 24;
+    out->Decode(&f[44], f.size() - 44, bits);
+    return true;
 }
 
 // --- Alignment -----------------------------------------------------------------
@@ -213,10 +209,17 @@ private:
     const long window_;  // 10 ms of the recording
 };
 
-// Where the device had got by a wall-clock time: recording frames taken,
-// from the device's log (the streams follow each other in the recording).
-class DeviceClock {
-public:
+// The device's log: by each wall-clock time, the recording frames it had
+// taken (the streams follow each other in the recording) and the frames the
+// writer had handed over that it had not yet taken; and how long it waited
+// for the writer (a busy machine).
+struct DeviceLog {
+    struct Point {
+        double time, frames, queued;
+    };
+    std::vector<Point> points;
+    double stalledMs = 0;
+
     bool Read(const char* path) {
         std::FILE* f = std::fopen(path, "r");
         if (!f) return false;
@@ -228,46 +231,37 @@ public:
             if (std::sscanf(line, "stream %*d start %lf rate %d channels %d bits %d offset %lf", &t, &rate, &channels,
                             &bits, &offset) == 5) {
                 align = channels * bits / 8.0;
-                points_.push_back({t, offset / align, 0});
+                points.push_back({t, offset / align, 0});
             } else if (std::sscanf(line, "at %lf %lf %lf", &t, &bytes, &queued) == 3 ||
                        std::sscanf(line, "end %lf %lf", &t, &bytes) == 2) {
-                points_.push_back({t, (offset + bytes) / align, line[0] == 'a' ? queued / align : 0});
+                points.push_back({t, (offset + bytes) / align, line[0] == 'a' ? queued / align : 0});
             } else if (std::sscanf(line, "stall %lf %lf", &t, &bytes) == 2) {
                 stalledMs += bytes;
             }
         }
         std::fclose(f);
-        return !points_.empty();
+        return !points.empty();
     }
 
-    double stalledMs = 0;  // how long the device waited for the writer (a busy machine)
-
     double FramesAt(double t) const {
-        if (points_.empty() || t <= points_[0].time) return 0;
-        for (size_t k = 1; k < points_.size(); k++) {
-            const Point &a = points_[k - 1], &b = points_[k];
+        if (points.empty() || t <= points[0].time) return 0;
+        for (size_t k = 1; k < points.size(); k++) {
+            const Point &a = points[k - 1], &b = points[k];
             if (t < b.time) {
                 // Between streams (b starts where a ended) the device is closed.
                 if (b.frames == a.frames) return a.frames;
                 return a.frames + (b.frames - a.frames) * (t - a.time) / (b.time - a.time);
             }
         }
-        return points_.back().frames;
+        return points.back().frames;
     }
 
-    // Frames the writer had handed over that the device had not yet taken.
     double QueuedAt(double t) const {
         double q = 0;
-        for (const Point& p : points_)
+        for (const Point& p : points)
             if (p.time <= t) q = p.queued;
         return q;
     }
-
-private:
-    struct Point {
-        double time, frames, queued;
-    };
-    std::vector<Point> points_;
 };
 
 // The track position heard at recording frame i, by the anchors around it.
@@ -289,24 +283,20 @@ int Measure(int argc, char** argv) {
         (bits != 8 && bits != 16) || (channels != 1 && channels != 2) || !fps)
         return Usage();
     std::string error;
-    if (!ReadFile(argv[2], &raw)) error = std::string("cannot read ") + argv[2];
-    if (error.empty()) ReadWav(argv[5], &rec, &error);
-    if (error.empty() && (!IsWav(raw) || !ReadWav(argv[2], &track, &error))) {
+    if (!ReadFile(argv[2], &raw)) return Fail(std::string("cannot read ") + argv[2]);
+    if (!ReadWav(argv[5], &rec, &error) || (IsWav(raw) && !ReadWav(argv[2], &track, &error))) return Fail(error);
+    if (!IsWav(raw)) {
         track.rate = rate;
         track.channels = static_cast<int>(channels);
         track.Decode(raw.data(), raw.size(), static_cast<int>(bits));
     }
-    if (error.empty() && (track.Frames() < 2 || rec.Frames() == 0)) error = "an empty track or recording";
-    if (error.empty() && track.rate != rec.rate)
-        error = "the recording is at " + std::to_string(rec.rate) + " Hz, the track at " + std::to_string(track.rate) +
-                " Hz: resampled, cannot align it sample for sample";
+    if (track.Frames() < 2 || rec.Frames() == 0) return Fail("an empty track or recording");
+    if (track.rate != rec.rate)
+        return Fail("the recording is at " + std::to_string(static_cast<long>(rec.rate)) + " Hz, the track at " +
+                    std::to_string(static_cast<long>(track.rate)) + " Hz: resampled, cannot align it sample for sample");
     const Aligner aligner(track, rec);
-    const std::vector<Anchor> anchors = error.empty() ? aligner.Align() : std::vector<Anchor>();
-    if (error.empty() && anchors.empty()) error = "nothing in the recording sounds like the track";
-    if (!error.empty()) {
-        std::fprintf(stderr, "soundmovie: %s\n", error.c_str());
-        return 1;
-    }
+    const std::vector<Anchor> anchors = aligner.Align();
+    if (anchors.empty()) return Fail("nothing in the recording sounds like the track");
     std::printf("recording: %.0f ms at %.0f Hz, %d channel(s), aligned exactly\n", rec.Frames() * 1000.0 / rec.rate,
                 rec.rate, rec.channels);
     Sums sums;
@@ -314,7 +304,7 @@ int Measure(int argc, char** argv) {
     std::printf("figures silence_start=%.1f silence_inside=%.1f dropped=%.1f repeated=%.1f differs=%.1f reached=%.1f",
                 sums.silence_start, sums.silence_inside, sums.dropped, sums.repeated, sums.differs, reachedMs);
 
-    DeviceClock clock;
+    DeviceLog clock;
     std::vector<std::pair<double, long>> captions;  // time, frame number (1 = first frame)
     std::ifstream timed(argc == 8 && clock.Read(argv[6]) ? argv[7] : "");
     for (std::string line; std::getline(timed, line);)
@@ -403,11 +393,7 @@ int Write(int argc, char** argv) {
     std::vector<uint8_t> carried;
     if (qvw::WriteMovieFile(plan, argv[2], &error, &report))
         for (const auto& chunk : report.track_chunks[0]) carried.insert(carried.end(), chunk.begin(), chunk.end());
-    if (!error.empty() || !qvw::WriteBytesFile(carried, argv[3], &error)) {
-        std::fprintf(stderr, "soundmovie: %s\n", error.c_str());
-        return 1;
-    }
-    return 0;
+    return error.empty() && qvw::WriteBytesFile(carried, argv[3], &error) ? 0 : Fail(error);
 }
 
 }  // namespace
