@@ -63,15 +63,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             const uint32_t steps = frames > 300 ? 300 : frames + 2;  // past the end: the ring frame or the rewind
             for (uint32_t i = 0; i < steps && !m->ReadError; ++i) {
                 QuarvDoFrame(m);
-                while (QuarvToBufferNext(m, i % 3)) {
-                }
+                while (QuarvToBufferNext(m, i % 3)) {}
                 if (i == 3) {
                     QuarvSoundOnOff(m, 0);
                     QuarvSoundOnOff(m, 1);
                 }
                 QuarvNextFrame(m);
-                for (int k = 0; k < 4 && QuarvWait(m); ++k) {
-                }
+                for (int k = 0; k < 4 && QuarvWait(m); ++k) {}
             }
             PlaybackSummary s;
             QuarvSummary(m, &s);

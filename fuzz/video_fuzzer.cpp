@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 #include "common/cpu.h"
@@ -21,7 +22,7 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 104) return 0;
     const uint32_t mode = U32(data + 100);
-    Movie* m = new Movie();
+    const auto m = std::make_unique<Movie>();
     std::memcpy(&m->Header, data, 104);
     m->TimingTrack = -1;
     // Small pictures keep each run short; every geometry is still reachable.
@@ -35,10 +36,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const uint64_t frames = m->Header.Frames % 40;
     const uint64_t n = frames + (m->Header.Flags & 1);
     size_t at = 104;
-    if (at + 5 * n > size) {
-        delete m;
-        return 0;
-    }
+    if (at + 5 * n > size) return 0;
     const uint8_t* sizes = data + at;
     const uint8_t* types = data + at + 4 * n;
     at += 5 * n;
@@ -63,7 +61,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const int32_t pitch = static_cast<int32_t>(m->Header.Width * bpp + 3);
     const uint32_t lines = m->Header.Height + 1;
     std::vector<uint8_t> pixels(static_cast<size_t>(pitch) * lines + 1, 0);
-    QuarvToBuffer(m, 1, 1, pitch, lines, pixels.data(), flags);
+    QuarvToBuffer(m.get(), 1, 1, pitch, lines, pixels.data(), flags);
     const uint32_t savedLevel = MmxLevel;
     MmxLevel = (mode & 8) ? 2 : 1;
 
@@ -83,11 +81,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         }
         for (int t = 0; t < 7 && p <= rs; ++t) {
             if (!(types[i] & (2 << t))) continue;
-            if (rs - p < 4) {
-                p = rs;
-                break;
-            }
-            const uint32_t len = U32(rec.data() + p);
+            const uint32_t len = rs - p < 4 ? rs : U32(rec.data() + p);  // a cut length: to the end
             p = len > rs - p ? rs : p + len;
         }
         if (p > rs) p = rs;
@@ -98,15 +92,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         m->VideoSize = rs - p;
         if ((mode & 0x40) && m->NewPalette) {
             const uint8_t small[12] = {0, 0, 0, 255, 255, 255, 255, 0, 0, 0, 0, 255};
-            QuarvColorRemap(m, small, 4, 0);
+            QuarvColorRemap(m.get(), small, 4, 0);
         }
-        QuarvDoFrame(m);
-        const uint32_t rectMode = (mode >> 4) & 3;
-        for (int k = 0; k < 64 && QuarvToBufferNext(m, rectMode); ++k) {
-        }
+        QuarvDoFrame(m.get());
+        for (int k = 0; k < 64 && QuarvToBufferNext(m.get(), (mode >> 4) & 3); ++k) {}
     }
     MmxLevel = savedLevel;
-    QuarvToBuffer(m, 0, 0, 0, 0, nullptr, 0);
-    delete m;
+    QuarvToBuffer(m.get(), 0, 0, 0, 0, nullptr, 0);
     return 0;
 }
