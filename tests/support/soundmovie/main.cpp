@@ -264,9 +264,8 @@ struct DeviceLog {
     }
 };
 
-// The track position heard at recording frame i, by the anchors around it.
+// The track position heard at recording frame i, by the anchors (at least one) around it.
 double TrackAt(const std::vector<Anchor>& a, double i) {
-    if (a.empty()) return 0;
     size_t k = 0;
     while (k + 1 < a.size() && a[k + 1].rec <= i) k++;
     double p = a[k].track + (i - a[k].rec);  // before the first sound: below its start
