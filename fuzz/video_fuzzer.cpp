@@ -33,23 +33,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (scaling == 4) m->OpenFlags |= OPEN_Y_DOUBLE;
     if (scaling == 2 || scaling == 4) m->Header.Height *= 2;
 
-    const uint64_t frames = m->Header.Frames % 40;
-    const uint64_t n = frames + (m->Header.Flags & 1);
-    size_t at = 104;
-    if (at + 5 * n > size) return 0;
-    const uint8_t* sizes = data + at;
-    const uint8_t* types = data + at + 4 * n;
-    at += 5 * n;
+    const uint64_t n = m->Header.Frames % 40 + (m->Header.Flags & 1);  // frames, and the ring frame
+    if (104 + 5 * n > size) return 0;
+    const uint8_t *sizes = data + 104, *types = sizes + 4 * n;
+    size_t at = 104 + 5 * n;
 
     // Tree sizes are capped so that each run stays quick; a tree longer than
     // its size is cut either way, which is a case worth reaching.
     uint32_t treeSizes[4];
-    for (int t = 0; t < 4; ++t) treeSizes[t] = U32(data + 56 + 4 * t) % 65536;
     uint64_t tablesSize = DecodeTablesFixedSize();
-    for (uint32_t s : treeSizes) tablesSize += s;
+    for (int t = 0; t < 4; ++t) tablesSize += treeSizes[t] = U32(data + 56 + 4 * t) % 65536;
     std::vector<uint8_t> tables(tablesSize, 0xA5);
-    uint64_t blockSize = m->Header.TreeBlockSize;
-    if (blockSize > size - at) blockSize = size - at;
+    const uint64_t blockSize = std::min<uint64_t>(m->Header.TreeBlockSize, size - at);
     std::vector<uint8_t> work(std::max<uint64_t>(8192, (4096 + blockSize + 3) & ~uint64_t{3}), 0);
     std::memcpy(work.data() + 4096, data + at, blockSize);
     at += blockSize;
@@ -57,7 +52,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     BuildDecodeTables(work.data(), static_cast<uint32_t>(work.size()), m->DecodeTables, treeSizes);
 
     const uint32_t flags = kPixelFormats[mode & 3] | ((mode >> 2) & 1);
-    const uint32_t bpp = (mode & 3) == 1 || (mode & 3) == 2 ? 2 : 1;
+    const uint32_t bpp = kPixelFormats[mode & 3] ? 2 : 1;
     const int32_t pitch = static_cast<int32_t>(m->Header.Width * bpp + 3);
     const uint32_t lines = m->Header.Height + 1;
     std::vector<uint8_t> pixels(static_cast<size_t>(pitch) * lines + 1, 0);
@@ -66,8 +61,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     MmxLevel = (mode & 8) ? 2 : 1;
 
     for (uint64_t i = 0; i < n && at < size; ++i) {
-        uint64_t recSize = U32(sizes + 4 * i);
-        if (recSize > size - at) recSize = size - at;
+        const uint64_t recSize = std::min<uint64_t>(U32(sizes + 4 * i), size - at);
         // Each record in its own exact-size copy.
         std::vector<uint8_t> rec(data + at, data + at + recSize);
         at += recSize;
