@@ -127,16 +127,19 @@ public:
 
     std::vector<Anchor> Align() const {
         std::vector<Anchor> anchors;
-        long base = -1;  // track frame of recording frame 0 along the current stretch, once there is one
-        const long last = t_.Frames() - 1 - window_;
+        bool have = false;
+        long base = 0;  // track frame of recording frame 0 along the current stretch (below 0 after silence)
+        const long last = t_.Frames() - 1 - window_, near = static_cast<long>(1.5 * t_.rate);
         for (long i = 0; i + window_ <= r_.Frames(); i += window_) {
             if (SilentWindow(i)) continue;
-            // Where the stretch goes on, else anywhere (the sound never repeats).
-            long at = base >= 0 ? Find(i, base + i - 2, std::min(last, base + i + 2)) : -1;
+            // Where the stretch goes on, else within 1.5 s of it (a track may
+            // repeat itself, as the demo's does), else anywhere.
+            long at = have ? Find(i, base + i - 2, std::min(last, base + i + 2)) : -1;
+            if (have && at < 0) at = Find(i, base + i - near, std::min(last, base + i + near));
             if (at < 0) at = Find(i, 0, last);
             if (at < 0) continue;
             anchors.push_back({i, at});
-            base = at - i;
+            base = at - i, have = true;
         }
         return anchors;
     }
