@@ -13,10 +13,6 @@
 #include "player/message_text.h"
 #include "player/settings.h"
 
-namespace {
-bool FailingDirectSound() { return false; }
-}  // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 1) return 0;
     const size_t configLength = data[0] <= size - 1 ? data[0] : size - 1;
@@ -27,12 +23,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     ResetPlayerSettings();
     UsageHook = nullptr;
-    UseDirectSoundHook = FailingDirectSound;
+    UseDirectSoundHook = [] { return false; };
 
     std::vector<char> line(kCommandLineSize);
-    char copy[kCommandLineSize];
-    if (!CopyCommandLine(copy, commandLine.c_str())) return 0;
-    std::memcpy(line.data(), copy, kCommandLineSize);
+    if (!CopyCommandLine(*reinterpret_cast<char(*)[kCommandLineSize]>(line.data()), commandLine.c_str())) return 0;
     TakeParentSwitch(line.data());
 
     char* names = PrepareNames(config.data(), line.data());

@@ -36,21 +36,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     const uint32_t opts = size >= 104 ? U32(data + 100) : 0;
     QuarvUseMMX((opts & 0x20) ? 0 : 1);
-    uint32_t flags = OPEN_FROM_HANDLE | OPEN_ALL_TRACKS | OPEN_RATE_OVERRIDE;
-    if (opts & 1) flags |= OPEN_PRELOAD;
-    flags |= ((opts >> 8) & 3) << 20;
+    const uint32_t flags = OPEN_FROM_HANDLE | OPEN_ALL_TRACKS | OPEN_RATE_OVERRIDE | ((opts & 1) ? OPEN_PRELOAD : 0) |
+                           ((opts >> 8) & 3) << 20;
     QuarvSetFrameRate(-1000);  // untimed movies would never wait
-    uint32_t extra = (opts & 2) ? 0 : 0xFFFFFFFFu;
 
-    Movie* m = QuarvOpen(reinterpret_cast<void*>(file), flags, extra);
+    Movie* m = QuarvOpen(reinterpret_cast<void*>(file), flags, (opts & 2) ? 0 : 0xFFFFFFFFu);
     if (m) {
         const uint32_t w = m->Header.Width, h = m->Header.Height;
         // Pictures beyond a few megapixels only make runs slow; the decoder's
         // own limits are tested elsewhere.
         if (static_cast<uint64_t>(w) * h <= (1u << 20) && w > 0 && h > 0) {
             const uint32_t format = kPixelFormats[(opts >> 2) & 3];
-            const uint32_t bpp = format ? 2 : 1;
-            const uint32_t pitch = (w * bpp + 7) & ~7u;
+            const uint32_t pitch = (w * (format ? 2 : 1) + 7) & ~7u;
             // An exact-size buffer, so any stray write shows.
             std::vector<uint8_t> buffer(static_cast<size_t>(pitch) * h);
             QuarvToBuffer(m, 0, 0, static_cast<int32_t>(pitch), h, buffer.data(), format | ((opts >> 4) & 1));
@@ -63,15 +60,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             const uint32_t steps = frames > 300 ? 300 : frames + 2;  // past the end: the ring frame or the rewind
             for (uint32_t i = 0; i < steps && !m->ReadError; ++i) {
                 QuarvDoFrame(m);
-                while (QuarvToBufferNext(m, i % 3)) {
-                }
+                while (QuarvToBufferNext(m, i % 3)) {}
                 if (i == 3) {
                     QuarvSoundOnOff(m, 0);
                     QuarvSoundOnOff(m, 1);
                 }
                 QuarvNextFrame(m);
-                for (int k = 0; k < 4 && QuarvWait(m); ++k) {
-                }
+                for (int k = 0; k < 4 && QuarvWait(m); ++k) {}
             }
             PlaybackSummary s;
             QuarvSummary(m, &s);

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 #include "common/cpu.h"
@@ -21,7 +22,7 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 104) return 0;
     const uint32_t mode = U32(data + 100);
-    Movie* m = new Movie();
+    const auto m = std::make_unique<Movie>();
     std::memcpy(&m->Header, data, 104);
     m->TimingTrack = -1;
     // Small pictures keep each run short; every geometry is still reachable.
@@ -32,26 +33,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (scaling == 4) m->OpenFlags |= OPEN_Y_DOUBLE;
     if (scaling == 2 || scaling == 4) m->Header.Height *= 2;
 
-    const uint64_t frames = m->Header.Frames % 40;
-    const uint64_t n = frames + (m->Header.Flags & 1);
-    size_t at = 104;
-    if (at + 5 * n > size) {
-        delete m;
-        return 0;
-    }
-    const uint8_t* sizes = data + at;
-    const uint8_t* types = data + at + 4 * n;
-    at += 5 * n;
+    const uint64_t n = m->Header.Frames % 40 + (m->Header.Flags & 1);  // frames, and the ring frame
+    if (104 + 5 * n > size) return 0;
+    const uint8_t *sizes = data + 104, *types = sizes + 4 * n;
+    size_t at = 104 + 5 * n;
 
     // Tree sizes are capped so that each run stays quick; a tree longer than
     // its size is cut either way, which is a case worth reaching.
     uint32_t treeSizes[4];
-    for (int t = 0; t < 4; ++t) treeSizes[t] = U32(data + 56 + 4 * t) % 65536;
     uint64_t tablesSize = DecodeTablesFixedSize();
-    for (uint32_t s : treeSizes) tablesSize += s;
+    for (int t = 0; t < 4; ++t) tablesSize += treeSizes[t] = U32(data + 56 + 4 * t) % 65536;
     std::vector<uint8_t> tables(tablesSize, 0xA5);
-    uint64_t blockSize = m->Header.TreeBlockSize;
-    if (blockSize > size - at) blockSize = size - at;
+    const uint64_t blockSize = std::min<uint64_t>(m->Header.TreeBlockSize, size - at);
     std::vector<uint8_t> work(std::max<uint64_t>(8192, (4096 + blockSize + 3) & ~uint64_t{3}), 0);
     std::memcpy(work.data() + 4096, data + at, blockSize);
     at += blockSize;
@@ -59,17 +52,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     BuildDecodeTables(work.data(), static_cast<uint32_t>(work.size()), m->DecodeTables, treeSizes);
 
     const uint32_t flags = kPixelFormats[mode & 3] | ((mode >> 2) & 1);
-    const uint32_t bpp = (mode & 3) == 1 || (mode & 3) == 2 ? 2 : 1;
+    const uint32_t bpp = kPixelFormats[mode & 3] ? 2 : 1;
     const int32_t pitch = static_cast<int32_t>(m->Header.Width * bpp + 3);
     const uint32_t lines = m->Header.Height + 1;
     std::vector<uint8_t> pixels(static_cast<size_t>(pitch) * lines + 1, 0);
-    QuarvToBuffer(m, 1, 1, pitch, lines, pixels.data(), flags);
+    QuarvToBuffer(m.get(), 1, 1, pitch, lines, pixels.data(), flags);
     const uint32_t savedLevel = MmxLevel;
     MmxLevel = (mode & 8) ? 2 : 1;
 
     for (uint64_t i = 0; i < n && at < size; ++i) {
-        uint64_t recSize = U32(sizes + 4 * i);
-        if (recSize > size - at) recSize = size - at;
+        const uint64_t recSize = std::min<uint64_t>(U32(sizes + 4 * i), size - at);
         // Each record in its own exact-size copy.
         std::vector<uint8_t> rec(data + at, data + at + recSize);
         at += recSize;
@@ -83,11 +75,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         }
         for (int t = 0; t < 7 && p <= rs; ++t) {
             if (!(types[i] & (2 << t))) continue;
-            if (rs - p < 4) {
-                p = rs;
-                break;
-            }
-            const uint32_t len = U32(rec.data() + p);
+            const uint32_t len = rs - p < 4 ? rs : U32(rec.data() + p);  // a cut length: to the end
             p = len > rs - p ? rs : p + len;
         }
         if (p > rs) p = rs;
@@ -98,15 +86,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         m->VideoSize = rs - p;
         if ((mode & 0x40) && m->NewPalette) {
             const uint8_t small[12] = {0, 0, 0, 255, 255, 255, 255, 0, 0, 0, 0, 255};
-            QuarvColorRemap(m, small, 4, 0);
+            QuarvColorRemap(m.get(), small, 4, 0);
         }
-        QuarvDoFrame(m);
-        const uint32_t rectMode = (mode >> 4) & 3;
-        for (int k = 0; k < 64 && QuarvToBufferNext(m, rectMode); ++k) {
-        }
+        QuarvDoFrame(m.get());
+        for (int k = 0; k < 64 && QuarvToBufferNext(m.get(), (mode >> 4) & 3); ++k) {}
     }
     MmxLevel = savedLevel;
-    QuarvToBuffer(m, 0, 0, 0, 0, nullptr, 0);
-    delete m;
+    QuarvToBuffer(m.get(), 0, 0, 0, 0, nullptr, 0);
     return 0;
 }

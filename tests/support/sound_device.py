@@ -18,20 +18,12 @@ sound for half a second, as a device that falls behind would.
     stall T MS          the device waited: held, or the writer starved it
     end T BYTES
 """
-import array, fcntl, os, select, signal, struct, sys, termios, time
+import fcntl, os, select, signal, struct, sys, termios, time
 
 F_SETPIPE_SZ = 1031
 CHECKPOINT_S = 0.02
 STALL_S = 0.02  # a writer this late is starving the device, not just waking up late
 hold_until = 0.0
-
-
-class Stop(Exception):
-    pass
-
-
-def on_term(*_):
-    raise Stop
 
 
 def on_hold(*_):
@@ -79,9 +71,8 @@ def take_stream(fd, log, streams):
             break
         data += part
         if now - last_mark >= CHECKPOINT_S:
-            queued = array.array("i", [0])
-            fcntl.ioctl(fd, termios.FIONREAD, queued)
-            log.write("at %.6f %d %d\n" % (time.time(), len(data), queued[0]))
+            queued = struct.unpack("i", fcntl.ioctl(fd, termios.FIONREAD, b"\0" * 4))[0]
+            log.write("at %.6f %d %d\n" % (time.time(), len(data), queued))
             last_mark = now
     log.write("end %.6f %d\n" % (time.time(), len(data)))
 
@@ -101,11 +92,9 @@ def main():
     if len(sys.argv) != 4:
         sys.stderr.write("usage: sound_device.py FIFO OUT.wav OUT.log\n")
         return 2
-    fifo, wav, log_path = sys.argv[1:]
-    if not os.path.exists(fifo):
-        os.mkfifo(fifo)
+    fifo, wav, log_path = sys.argv[1:]  # the FIFO made by the caller, before ALSA opens it
     streams = []
-    signal.signal(signal.SIGTERM, on_term)
+    signal.signal(signal.SIGTERM, signal.default_int_handler)  # ends the loop below as KeyboardInterrupt
     signal.signal(signal.SIGUSR1, on_hold)
     with open(log_path, "w", buffering=1) as log:
         try:
@@ -117,7 +106,7 @@ def main():
                     take_stream(fd, log, streams)
                 finally:
                     os.close(fd)
-        except Stop:
+        except KeyboardInterrupt:
             pass
     write_wav(wav, streams)
     return 0

@@ -26,16 +26,12 @@ let failed = 0;
 async function check(name, fn) {
   try {
     await fn();
-    passed++;
-    console.log(`ok   ${name}`);
+    passed++, console.log(`ok   ${name}`);
   } catch (e) {
-    failed++;
-    console.log(`FAIL ${name}: ${e.message}`);
+    failed++, console.log(`FAIL ${name}: ${e.message}`);
   }
 }
-function expect(ok, what) {
-  if (!ok) throw new Error(what);
-}
+const expect = (ok, what) => { if (!ok) throw new Error(what); };
 
 // quarvdump's output for a movie: the conformance set's own, else made now.
 function dumped(movie) {
@@ -55,9 +51,12 @@ function dumped(movie) {
 
 // --- The page ---------------------------------------------------------------
 
+// Waits for the status text; an error text instead fails the check.
 async function waitStatus(page, pattern) {
   await page.waitForFunction((p) => new RegExp(p).test(document.getElementById('status').textContent) ||
     document.getElementById('error').textContent !== '', { timeout: 20000 }, pattern.source);
+  const error = await page.$eval('#error', (e) => e.textContent);
+  expect(!error, `error text "${error}"`);
 }
 
 // Opens a movie through the picker or by dropping it; without autoplay it
@@ -93,10 +92,10 @@ async function compareFrame(page, expected, scale) {
     const c = document.getElementById('screen');
     return { w: c.width, h: c.height, rgba: [...c.getContext('2d').getImageData(0, 0, c.width, c.height).data] };
   });
-  const k = scale === '1' ? 1 : 2;
+  const k = scale === '1' ? 1 : 2, step = scale === '3' ? 2 : 1;
   expect(got.w === expected.w * k && got.h === expected.h * k, `canvas ${got.w}x${got.h}, frame ${expected.w}x${expected.h}`);
-  for (let y = scale === '3' ? 1 : 0; y < got.h; y += scale === '3' ? 2 : 1) {
-    for (let x = scale === '3' ? 1 : 0; x < got.w; x += scale === '3' ? 2 : 1) {
+  for (let y = step - 1; y < got.h; y += step) {
+    for (let x = step - 1; x < got.w; x += step) {
       const e = (Math.floor(y / k) * expected.w + Math.floor(x / k)) * 3, g = (y * got.w + x) * 4;
       const pixel = got.rgba.slice(g, g + 4), want = [...expected.rgb.subarray(e, e + 3), 255];
       expect(pixel.every((v, i) => v === want[i]), `pixel ${x},${y} is ${pixel}, expected ${want}`);
@@ -107,7 +106,7 @@ async function compareFrame(page, expected, scale) {
 // The samples the page wrote into AudioBuffers, back to PCM bytes for each
 // track (told apart by rate and channels), in the order the buffers were made.
 async function capturedPcm(page, tracks) {
-  const pcm = await page.evaluate((tracks) => tracks.map((t) => {
+  return (await page.evaluate((tracks) => tracks.map((t) => {
     const bytes = [];
     for (const b of window.capturedSound.filter((b) => b.sampleRate === t.rate && b.numberOfChannels === t.channels)) {
       const ch = [...Array(t.channels).keys()].map((c) => b.getChannelData(c));
@@ -121,8 +120,7 @@ async function capturedPcm(page, tracks) {
       }
     }
     return bytes;
-  }), tracks);
-  return pcm.map((bytes) => Buffer.from(bytes));
+  }), tracks)).map((bytes) => Buffer.from(bytes));
 }
 
 // --- Movies -----------------------------------------------------------------
@@ -139,18 +137,13 @@ const writerSound = [made('mono16_packed', '11025', '16', '1', 'packed', '12'),
 const demo = path.join(work, 'demo.qvl');
 execFileSync(path.join(BIN, 'quarvmake'), ['-q', '--demo', demo]);
 
-const broken = (name, bytes) => {
-  fs.writeFileSync(path.join(work, name), bytes);
-  return path.join(work, name);
-};
 let seed = 7;
 const malformed = [
-  [broken('truncated.qvl', fs.readFileSync(conf('c24_mix')).subarray(0, 27000)), /cut short/],
-  [broken('magic.qvl', Buffer.concat([Buffer.from('QVL3'), fs.readFileSync(conf('c01_blocks')).subarray(4)])),
+  ['truncated.qvl', fs.readFileSync(conf('c24_mix')).subarray(0, 27000), /cut short/],
+  ['magic.qvl', Buffer.concat([Buffer.from('QVL3'), fs.readFileSync(conf('c01_blocks')).subarray(4)]), /not a Quarvel movie/],
+  ['garbage.qvl', Buffer.from(Array.from({ length: 6000 }, () => (seed = (seed * 1103515245 + 12345) >>> 0) >>> 24)),
     /not a Quarvel movie/],
-  [broken('garbage.qvl', Buffer.from(Array.from({ length: 6000 }, () => (seed = (seed * 1103515245 + 12345) >>> 0) >>> 24))),
-    /not a Quarvel movie/],
-  [broken('header.qvl', fs.readFileSync(conf('c15_snd_stereo16')).subarray(0, 60)), /not a Quarvel movie|cut short/],
+  ['header.qvl', fs.readFileSync(conf('c15_snd_stereo16')).subarray(0, 60), /not a Quarvel movie|cut short/],
 ];
 
 // --- The run ----------------------------------------------------------------
@@ -175,31 +168,31 @@ const malformed = [
   await page.goto(`file://${SITE}/index.html`);
   await waitStatus(page, /Choose a movie/);
 
-  // Frame 0 of every conformance movie, then every frame of the palette
-  // movie, of the mixture at 2x and smoothed, and of a dropped movie.
-  for (const file of conformance) {
-    await check(`first frame ${path.basename(file)}`, async () => {
-      await open(page, file);
-      await compareFrame(page, dumped(file).frame(0), '1');
+  // Broken files first: the reason shows on the page, and every check
+  // after them finds the page usable (no error text, quarvdump's frames).
+  for (const [name, bytes, reason] of malformed) {
+    await check(`malformed file ${name}`, async () => {
+      const file = path.join(work, name);
+      fs.writeFileSync(file, bytes);
+      await open(page, file, { autoplay: true });
+      await page.waitForFunction(() => document.getElementById('error').textContent !== '', { timeout: 20000 });
+      const text = await page.$eval('#error', (e) => e.textContent);
+      expect(text.startsWith(name) && reason.test(text), `error text "${text}"`);
     });
   }
-  for (const [name, scale, drop] of [['c03_palette', '1'], ['c24_mix', '2'], ['c24_mix', '3'], ['c09_ydouble', '2', true]]) {
-    await check(`every frame of ${name} at scale ${scale}${drop ? ', dropped' : ''}`, async () => {
-      const d = dumped(conf(name));
-      await open(page, conf(name), { scale, drop });
+
+  // Every conformance and writer-made movie (every sound layout, raw and
+  // packed) stepped to its end: each frame is quarvdump's, and so is the
+  // sound handed over; the mixture also at 2x and smoothed, and a movie dropped.
+  const runs = [...conformance, ...writerSound].map((f) => [f, '1']);
+  for (const [file, scale, drop] of [...runs, [conf('c24_mix'), '2'], [conf('c24_mix'), '3'], [conf('c09_ydouble'), '2', true]]) {
+    await check(`every frame and sample of ${path.basename(file)} at scale ${scale}${drop ? ', dropped' : ''}`, async () => {
+      const d = dumped(file);
+      await open(page, file, { scale, drop });
       for (let n = 0; n < d.info.frames; n++) {
         if (n) await stepTo(page, n);
         await compareFrame(page, d.frame(n), scale);
       }
-    });
-  }
-
-  // The sound of every layout, raw and packed, stepped through to the end.
-  for (const file of [...conformance, ...writerSound].filter((f) => dumped(f).info.tracks.length)) {
-    await check(`sound of ${path.basename(file)}`, async () => {
-      const d = dumped(file);
-      await open(page, file);
-      for (let n = 1; n < d.info.frames; n++) await stepTo(page, n);
       const pcm = await capturedPcm(page, d.info.tracks);
       d.info.tracks.forEach((t, i) => {
         const want = d.wav(t.track);
@@ -209,24 +202,18 @@ const malformed = [
     });
   }
 
-  // Broken files: the reason shows on the page, which then plays a good movie.
-  for (const [file, reason] of malformed) {
-    await check(`malformed file ${path.basename(file)}`, async () => {
-      await open(page, file, { autoplay: true });
-      await page.waitForFunction(() => document.getElementById('error').textContent !== '', { timeout: 20000 });
-      const text = await page.$eval('#error', (e) => e.textContent);
-      expect(text.startsWith(path.basename(file)) && reason.test(text), `error text "${text}"`);
-    });
-  }
-  await check('page usable after the broken files', async () => {
-    await open(page, conf('c01_blocks'));
-    expect((await page.$eval('#error', (e) => e.textContent)) === '', 'error text left');
-    await compareFrame(page, dumped(conf('c01_blocks')).frame(0), '1');
+  // From here on the page as a static server serves it. Playing: the picture
+  // keeps 15 frames per second by the audio clock, Space holds it, and a
+  // second Space goes on.
+  const server = http.createServer((req, res) => {
+    const f = path.join(SITE, path.basename(req.url));
+    if (!fs.existsSync(f)) return res.writeHead(404).end();
+    res.writeHead(200, { 'Content-Type': f.endsWith('.html') ? 'text/html' : 'text/javascript' }).end(fs.readFileSync(f));
   });
-
-  // Playing: the picture keeps 15 frames per second by the audio clock, Space
-  // holds it, and a second Space goes on.
-  await check('demo plays at its pace, pauses and resumes', async () => {
+  await new Promise((r) => server.listen(0, '127.0.0.1', r));
+  await check('demo from a static server plays at its pace, pauses and resumes', async () => {
+    await page.goto(`http://127.0.0.1:${server.address().port}/index.html`);
+    await waitStatus(page, /Choose a movie/);
     await open(page, demo, { scale: '2', autoplay: true });
     await waitStatus(page, /Playing/);
     const position = () => page.$eval('#progress', (e) => e.value);
@@ -243,23 +230,6 @@ const malformed = [
     await page.keyboard.press(' ');
     await sleep(500);
     expect((await position()) > held, 'not moving after the second Space');
-  });
-
-  await check('page from a static server', async () => {
-    const server = http.createServer((req, res) => {
-      const f = path.join(SITE, path.basename(req.url));
-      if (!fs.existsSync(f)) return res.writeHead(404).end();
-      res.writeHead(200, { 'Content-Type': f.endsWith('.html') ? 'text/html' : 'text/javascript' }).end(fs.readFileSync(f));
-    }).listen(0, '127.0.0.1');
-    await new Promise((r) => server.once('listening', r));
-    try {
-      await page.goto(`http://127.0.0.1:${server.address().port}/index.html`);
-      await waitStatus(page, /Choose a movie/);
-      await open(page, conf('c24_mix'), { scale: '2' });
-      await compareFrame(page, dumped(conf('c24_mix')).frame(0), '2');
-    } finally {
-      server.close();
-    }
   });
 
   // Decoding speed: the demo decoded whole by a fresh instance of the module,
@@ -285,6 +255,7 @@ const malformed = [
   });
 
   await check('no script errors on the page', async () => expect(pageErrors.length === 0, pageErrors.join('; ')));
+  server.close();
   await browser.close();
   fs.rmSync(work, { recursive: true, force: true });
   console.log(`${passed} passed, ${failed} failed`);

@@ -14,14 +14,16 @@
 //
 //   soundmovie measure TRACK.pcm|TRACK.wav RATE-CHANNELS-BITS FPS REC.wav [REC.log CAPTIONS]
 //     (a WAV track, e.g. quarvdump's, brings its own format). Aligns the
-//     recording with the track: exactly where the device kept the track's
-//     rate, by windowed correlation where it resampled. Prints how it was
-//     aligned, one line per event (silence inserted, sound dropped, repeated
-//     or different, and where), and last the figures as NAME=VALUE: with the
-//     device's log (tests/support/sound_device.py) and the player's timed
-//     captions ("SECONDS ... Frame: N" lines) also the frame rate, how far
-//     each shown frame was ahead of the sound heard at that moment (less
-//     the device's own buffer), and the shown frames' sound lost at the end.
+//     recording with the track sample for sample; the device must have kept
+//     the track's rate (the tests choose rates the mixer does not resample,
+//     and a resampled recording is refused rather than guessed at). Prints
+//     how it was aligned, one line per event (silence inserted, sound
+//     dropped, repeated or different, and where), and last the figures as
+//     NAME=VALUE: with the device's log (tests/support/sound_device.py) and
+//     the player's timed captions ("SECONDS ... Frame: N" lines) also the
+//     frame rate, how far each shown frame was ahead of the sound heard at
+//     that moment (less the device's own buffer), and the shown frames'
+//     sound lost at the end.
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -44,10 +46,9 @@ int Usage() {
     return 2;
 }
 
-bool ReadFile(const char* path, std::vector<uint8_t>* out) {
-    std::ifstream f(path, std::ios::binary);
-    out->assign(std::istreambuf_iterator<char>(f), {});
-    return f.good() || f.eof();
+int Fail(const std::string& why) {
+    std::fprintf(stderr, "soundmovie: %s\n", why.c_str());
+    return 1;
 }
 
 // Samples as fractions of full scale, interleaved.
@@ -55,228 +56,173 @@ struct Sound {
     double rate = 0;
     int channels = 1;
     std::vector<float> s;
-    size_t Frames() const { return s.size() / channels; }
-    float At(size_t i, int c) const { return s[i * channels + std::min(c, channels - 1)]; }
-    bool Silent(size_t i) const {
+    long Frames() const { return static_cast<long>(s.size()) / channels; }
+    float At(long i, int c) const { return s[i * channels + std::min(c, channels - 1)]; }
+    bool Silent(long i) const {
         for (int c = 0; c < channels; c++)
             if (s[i * channels + c] != 0.0f) return false;
         return true;
     }
-};
-
-void Decode(const uint8_t* p, size_t bytes, int bits, bool isFloat, Sound* out) {
-    for (size_t i = 0; i + bits / 8 <= bytes; i += bits / 8) {
-        if (bits == 8) {
-            out->s.push_back((p[i] - 128) / 128.0f);
-        } else if (bits == 16) {
-            out->s.push_back(static_cast<int16_t>(p[i] | p[i + 1] << 8) / 32768.0f);
-        } else if (isFloat) {
-            float v;
-            std::memcpy(&v, p + i, 4);
-            out->s.push_back(v);
-        } else {
-            int32_t v;
-            std::memcpy(&v, p + i, 4);
-            out->s.push_back(static_cast<float>(v / 2147483648.0));
+    // 8- and 16-bit PCM, or 32-bit float (the mixer's).
+    void Decode(const uint8_t* p, size_t bytes, int bits) {
+        for (size_t i = 0; i + bits / 8 <= bytes; i += bits / 8) {
+            float v = (p[i] - 128) / 128.0f;
+            if (bits == 16) v = static_cast<int16_t>(p[i] | p[i + 1] << 8) / 32768.0f;
+            if (bits == 32) std::memcpy(&v, p + i, 4);
+            s.push_back(v);
         }
     }
+};
+
+bool ReadFile(const char* path, std::vector<uint8_t>* out) {
+    std::ifstream f(path, std::ios::binary);
+    out->assign(std::istreambuf_iterator<char>(f), {});
+    return f.good() || f.eof();
+}
+
+// A WAV file as quarvdump and the sound device write it: the 44-byte
+// header (RIFF, WAVE, fmt, data), then the samples.
+bool IsWav(const std::vector<uint8_t>& f) {
+    return f.size() >= 44 && !std::memcmp(&f[0], "RIFF", 4) && !std::memcmp(&f[8], "WAVEfmt ", 8) &&
+           !std::memcmp(&f[36], "data", 4);
 }
 
 bool ReadWav(const char* path, Sound* out, std::string* error) {
     std::vector<uint8_t> f;
-    if (!ReadFile(path, &f) || f.size() < 12 || std::memcmp(&f[0], "RIFF", 4) || std::memcmp(&f[8], "WAVE", 4)) {
-        *error = std::string("not a WAV file: ") + path;
+    const bool wav = ReadFile(path, &f) && IsWav(f);
+    const int tag = wav ? f[20] | f[21] << 8 : 0, bits = wav ? f[34] | f[35] << 8 : 0;
+    if (!((tag == 1 && (bits == 8 || bits == 16)) || (tag == 3 && bits == 32)) || !(f[22] | f[23] << 8)) {
+        *error = (wav ? "no 8-, 16-bit or float PCM in " : "not a WAV file: ") + std::string(path);
         return false;
     }
-    int tag = 0, bits = 0;
-    for (size_t at = 12; at + 8 <= f.size();) {
-        uint32_t size;
-        std::memcpy(&size, &f[at + 4], 4);
-        const uint8_t* body = &f[at + 8];
-        const size_t have = std::min<size_t>(size, f.size() - at - 8);
-        if (!std::memcmp(&f[at], "fmt ", 4) && have >= 16) {
-            tag = body[0] | body[1] << 8;
-            out->channels = body[2] | body[3] << 8;
-            uint32_t rate;
-            std::memcpy(&rate, body + 4, 4);
-            out->rate = rate;
-            bits = body[14] | body[15] << 8;
-        } else if (!std::memcmp(&f[at], "data", 4)) {
-            if ((tag != 1 && tag != 3) || (bits != 8 && bits != 16 && bits != 32) || out->channels < 1) break;
-            Decode(body, have, bits, tag == 3, out);
-            return true;
-        }
-        at += 8 + size + (size & 1);
-    }
-    *error = std::string("no PCM data in ") + path;
-    return false;
+    out->channels = f[22] | f[23] << 8;
+    out->rate = f[24] | f[25] << 8 | f[26] << 16 | static_cast<uint32_t>(f[27]) << 24;
+    out->Decode(&f[44], f.size() - 44, bits);
+    return true;
 }
 
 // --- Alignment -----------------------------------------------------------------
 
-// A stretch of the recording that sounds like the track: recording frame
-// `rec` (a window's start) is track position `track` (fractional frames).
+// A stretch of the recording that is the track: recording frame `rec` (a
+// window's start) is track frame `track`.
 struct Anchor {
-    size_t rec;
-    double track;
+    long rec, track;
 };
 
-struct Event {
-    const char* what;  // "silence", "dropped", "repeated", "differs"
-    double ms;
-    double recMs, trackMs, toMs;  // where: the recording, the track before and after
+// Milliseconds of each kind of event, as the figures name them.
+struct Sums {
+    double silence_start = 0, silence_inside = 0, dropped = 0, repeated = 0, differs = 0;
 };
+
+// One line per event: how long, and where (the recording, the track before and after).
+void Report(const char* what, double ms, double* sum, double recMs = 0, double trackMs = 0, double toMs = 0) {
+    if (ms <= 0) return;
+    std::printf("%s %.1f ms at recording %.1f ms, track %.1f to %.1f ms\n", what, ms, recMs, trackMs, toMs);
+    *sum += ms;
+}
 
 class Aligner {
 public:
-    Aligner(const Sound& track, const Sound& rec)
-        : t_(track), r_(rec), step_(track.rate / rec.rate), exact_(track.rate == rec.rate),
-          window_(static_cast<size_t>(rec.rate / 100)) {}
-
-    bool Exact() const { return exact_; }
+    Aligner(const Sound& track, const Sound& rec) : t_(track), r_(rec), window_(static_cast<long>(rec.rate / 100)) {}
 
     std::vector<Anchor> Align() const {
         std::vector<Anchor> anchors;
         bool have = false;
-        double base = 0;  // track position of recording frame 0 along the current stretch
-        int misses = 0;
-        for (size_t i = 0; i + window_ <= r_.Frames(); i += window_) {
+        long base = 0;  // track frame of recording frame 0 along the current stretch (below 0 after silence)
+        const long last = t_.Frames() - 1 - window_, near = static_cast<long>(1.5 * t_.rate);
+        for (long i = 0; i + window_ <= r_.Frames(); i += window_) {
             if (SilentWindow(i)) continue;
-            double best = -1, at = 0;
-            auto search = [&](double from, double to) {
-                for (double p = std::max(0.0, from); p <= to; p += step_) {
-                    const double score = Score(i, p);
-                    if (score > best) best = score, at = p;
-                }
-            };
-            const double last = t_.Frames() - 1.0 - window_ * step_;
-            if (have) search(base + i * step_ - 2 * step_, std::min(last, base + i * step_ + 2 * step_));
-            if (best < kMatch && have) search(base + i * step_ - 1.5 * t_.rate, std::min(last, base + i * step_ + 1.5 * t_.rate));
-            if (best < kMatch && (!have || misses >= 3)) search(0, last);
-            if (best >= kMatch) {
-                anchors.push_back({i, at});
-                base = at - i * step_;
-                have = true;
-                misses = 0;
-            } else {
-                misses++;
-            }
+            // Where the stretch goes on, else within 1.5 s of it (a track may
+            // repeat itself, as the demo's does), else anywhere.
+            long at = have ? Find(i, base + i - 2, std::min(last, base + i + 2)) : -1;
+            if (have && at < 0) at = Find(i, base + i - near, std::min(last, base + i + near));
+            if (at < 0) at = Find(i, 0, last);
+            if (at < 0) continue;
+            anchors.push_back({i, at});
+            base = at - i, have = true;
         }
         return anchors;
     }
 
-    // What happened between the anchors, and how far into the track the
-    // recording got (track frames). Silence before the first sound is the
-    // first event when there is any.
-    std::vector<Event> Events(const std::vector<Anchor>& a, double* reached) const {
-        std::vector<Event> events;
-        // A resampler's filter blurs edges by a few samples.
-        const double tol = exact_ ? 0.5 : t_.rate / 500;
-        auto ms = [](double frames, double rate) { return frames * 1000.0 / rate; };
-        if (a.empty()) {
-            *reached = 0;
-            return events;
-        }
-        // The first stretch reaches back over what follows on exactly (a
-        // track may begin with silent frames of its own).
-        size_t first = a[0].rec;
-        while (exact_ && first > 0 && Follows(first - 1, a[0].rec, a[0].track)) first--;
-        size_t silent = CountSilent(0, first);
-        events.push_back({"silence", ms(silent, r_.rate), 0, 0, 0});
-        const double before = a[0].track - (a[0].rec - (exact_ ? first : silent)) * step_;
-        if (before > tol) events.push_back({"dropped", ms(before, t_.rate), 0, 0, ms(a[0].track, t_.rate)});
+    // Reports what happened between the anchors; returns how far into the
+    // track the recording got (track frames).
+    long Events(const std::vector<Anchor>& a, Sums* sums) const {
+        auto ms = [this](double frames) { return frames * 1000.0 / r_.rate; };
+        // The first stretch reaches back over what follows on (a track may
+        // begin with silent frames of its own).
+        long first = a[0].rec;
+        while (first > 0 && Follows(first - 1, a[0])) first--;
+        Report("silence", ms(CountSilent(0, first)), &sums->silence_start);
+        Report("dropped", ms(a[0].track - (a[0].rec - first)), &sums->dropped, 0, 0, ms(a[0].track));
         for (size_t k = 1; k < a.size(); k++) {
             const Anchor &x = a[k - 1], &y = a[k];
-            if (y.rec == x.rec + window_ && std::fabs(y.track - x.track - window_ * step_) <= tol) continue;
-            silent = CountSilent(x.rec + window_, y.rec);
-            const double d = (y.track - x.track) - (y.rec - x.rec) * step_ + silent * step_;
+            if (y.rec == x.rec + window_ && y.track == x.track + window_) continue;
+            const long silent = CountSilent(x.rec + window_, y.rec);
+            const long d = (y.track - x.track) - (y.rec - x.rec) + silent;
             // Where the sound before the gap ends and the sound after it
             // starts: up to silence, or where the samples stop following on.
-            size_t end = x.rec + window_, start = y.rec;
-            while (end < start && !r_.Silent(end) && Follows(end, x.rec, x.track)) end++;
-            while (start > end && !r_.Silent(start - 1) && Follows(start - 1, y.rec, y.track)) start--;
-            const double recMs = ms(end, r_.rate), trackMs = ms(x.track + (end - x.rec) * step_, t_.rate);
-            const double toMs = ms(y.track - (y.rec - start) * step_, t_.rate);
-            if (silent) events.push_back({"silence", ms(silent, r_.rate), recMs, trackMs, trackMs});
-            if (d > tol) events.push_back({"dropped", ms(d, t_.rate), recMs, trackMs, toMs});
-            if (d < -tol) events.push_back({"repeated", ms(-d, t_.rate), recMs, trackMs, toMs});
+            long end = x.rec + window_, start = y.rec;
+            while (end < start && !r_.Silent(end) && Follows(end, x)) end++;
+            while (start > end && !r_.Silent(start - 1) && Follows(start - 1, y)) start--;
+            const double recMs = ms(end), trackMs = ms(x.track + end - x.rec), toMs = ms(y.track - (y.rec - start));
+            Report("silence", ms(silent), &sums->silence_inside, recMs, trackMs, trackMs);
+            Report("dropped", ms(d), &sums->dropped, recMs, trackMs, toMs);
+            Report("repeated", ms(-d), &sums->repeated, recMs, trackMs, toMs);
             // Windows that hold part sound, part silence or a jump do not
             // match; two at an event are expected, anything else differs.
-            size_t unmatched = 0;
-            for (size_t i = x.rec + window_; i < y.rec; i += window_) unmatched += !SilentWindow(i);
-            const size_t allowed = (silent || std::fabs(d) > tol) ? 2 : 0;
-            if (unmatched > allowed)
-                events.push_back({"differs", ms((unmatched - allowed) * window_, r_.rate), recMs, trackMs, trackMs});
+            long unmatched = 0;
+            for (long i = x.rec + window_; i < y.rec; i += window_) unmatched += !SilentWindow(i);
+            const long allowed = (silent || d) ? 2 : 0;
+            Report("differs", ms((unmatched - allowed) * window_), &sums->differs, recMs, trackMs, trackMs);
         }
-        const Anchor& end = a.back();
-        size_t sound = 0;
-        for (size_t i = end.rec + window_; i < r_.Frames(); i++) sound += !r_.Silent(i);
-        *reached = end.track + (window_ + sound) * step_;
-        return events;
+        const long tail = a.back().rec + window_;
+        return a.back().track + window_ + (r_.Frames() - tail) - CountSilent(tail, r_.Frames());
     }
 
 private:
-    static constexpr double kMatch = 0.9;
+    // Whether recording frame i carries on the stretch of anchor a.
+    bool Follows(long i, const Anchor& a) const { return Same(i, a.track + i - a.rec, 1); }
 
-    // Whether recording frame i carries on the stretch where frame `at` is
-    // track position p (always so where only correlation can tell).
-    bool Follows(size_t i, size_t at, double p) const {
-        if (!exact_) return true;
-        const double q = p + (static_cast<double>(i) - at) * step_;
-        if (q < 0 || q >= t_.Frames()) return false;
-        for (int c = 0; c < std::max(r_.channels, t_.channels); c++)
-            if (std::fabs(r_.At(i, c) - t_.At(static_cast<size_t>(std::lround(q)), c)) > 1e-6f) return false;
+    // Whether `frames` recording frames from i equal the track's from q.
+    bool Same(long i, long q, long frames) const {
+        if (q < 0 || q + frames > t_.Frames()) return false;
+        for (long k = 0; k < frames; k++)
+            for (int c = 0; c < std::max(r_.channels, t_.channels); c++)
+                if (std::fabs(r_.At(i + k, c) - t_.At(q + k, c)) > 1e-6f) return false;
         return true;
     }
 
-    bool SilentWindow(size_t i) const {
-        for (size_t k = 0; k < window_; k++)
-            if (!r_.Silent(i + k)) return false;
-        return true;
+    // The first track frame in [from, to] where the window at i is the track.
+    long Find(long i, long from, long to) const {
+        for (long p = std::max(0L, from); p <= to; p++)
+            if (Same(i, p, window_)) return p;
+        return -1;
     }
 
-    size_t CountSilent(size_t from, size_t to) const {
-        size_t n = 0;
-        for (size_t i = from; i < to && i < r_.Frames(); i++) n += r_.Silent(i);
+    bool SilentWindow(long i) const { return CountSilent(i, i + window_) == window_; }
+
+    long CountSilent(long from, long to) const {
+        long n = 0;
+        for (long i = from; i < to && i < r_.Frames(); i++) n += r_.Silent(i);
         return n;
-    }
-
-    // 1 when the window equals the track there (same rate), else the
-    // normalised correlation with the track read at the recording's rate.
-    double Score(size_t i, double p) const {
-        const int channels = std::max(r_.channels, t_.channels);
-        if (exact_) {
-            const size_t j = static_cast<size_t>(std::lround(p));
-            for (size_t k = 0; k < window_; k++)
-                for (int c = 0; c < channels; c++)
-                    if (std::fabs(r_.At(i + k, c) - t_.At(j + k, c)) > 1e-6f) return 0;
-            return 1;
-        }
-        double xy = 0, xx = 0, yy = 0;
-        for (size_t k = 0; k < window_; k++) {
-            const double q = p + k * step_;
-            const size_t j = static_cast<size_t>(q);
-            const double f = q - j;
-            for (int c = 0; c < channels; c++) {
-                const double x = r_.At(i + k, c);
-                const double y = t_.At(j, c) * (1 - f) + t_.At(j + 1, c) * f;
-                xy += x * y, xx += x * x, yy += y * y;
-            }
-        }
-        return xx > 0 && yy > 0 ? xy / std::sqrt(xx * yy) : 0;
     }
 
     const Sound& t_;
     const Sound& r_;
-    const double step_;  // track frames per recording frame
-    const bool exact_;
-    const size_t window_;  // 10 ms of the recording
+    const long window_;  // 10 ms of the recording
 };
 
-// Where the device had got by a wall-clock time: recording frames taken,
-// from the device's log (the streams follow each other in the recording).
-class DeviceClock {
-public:
+// The device's log: by each wall-clock time, the recording frames it had
+// taken (the streams follow each other in the recording) and the frames the
+// writer had handed over that it had not yet taken; and how long it waited
+// for the writer (a busy machine).
+struct DeviceLog {
+    struct Point {
+        double time, frames, queued;
+    };
+    std::vector<Point> points;
+    double stalledMs = 0;
+
     bool Read(const char* path) {
         std::FILE* f = std::fopen(path, "r");
         if (!f) return false;
@@ -288,57 +234,45 @@ public:
             if (std::sscanf(line, "stream %*d start %lf rate %d channels %d bits %d offset %lf", &t, &rate, &channels,
                             &bits, &offset) == 5) {
                 align = channels * bits / 8.0;
-                points_.push_back({t, offset / align, 0});
+                points.push_back({t, offset / align, 0});
             } else if (std::sscanf(line, "at %lf %lf %lf", &t, &bytes, &queued) == 3 ||
                        std::sscanf(line, "end %lf %lf", &t, &bytes) == 2) {
-                points_.push_back({t, (offset + bytes) / align, line[0] == 'a' ? queued / align : 0});
+                points.push_back({t, (offset + bytes) / align, line[0] == 'a' ? queued / align : 0});
             } else if (std::sscanf(line, "stall %lf %lf", &t, &bytes) == 2) {
-                stalls++;
                 stalledMs += bytes;
             }
         }
         std::fclose(f);
-        return !points_.empty();
+        return !points.empty();
     }
 
-    int stalls = 0;  // times the device waited for the writer (a busy machine), and how long
-    double stalledMs = 0;
-
     double FramesAt(double t) const {
-        if (points_.empty() || t <= points_[0].time) return 0;
-        for (size_t k = 1; k < points_.size(); k++) {
-            const Point &a = points_[k - 1], &b = points_[k];
+        if (points.empty() || t <= points[0].time) return 0;
+        for (size_t k = 1; k < points.size(); k++) {
+            const Point &a = points[k - 1], &b = points[k];
             if (t < b.time) {
                 // Between streams (b starts where a ended) the device is closed.
                 if (b.frames == a.frames) return a.frames;
                 return a.frames + (b.frames - a.frames) * (t - a.time) / (b.time - a.time);
             }
         }
-        return points_.back().frames;
+        return points.back().frames;
     }
 
-    // Frames the writer had handed over that the device had not yet taken.
     double QueuedAt(double t) const {
         double q = 0;
-        for (const Point& p : points_)
+        for (const Point& p : points)
             if (p.time <= t) q = p.queued;
         return q;
     }
-
-private:
-    struct Point {
-        double time, frames, queued;
-    };
-    std::vector<Point> points_;
 };
 
-// The track position heard at recording frame i, by the anchors around it.
-double TrackAt(const std::vector<Anchor>& a, double i, double step) {
-    if (a.empty()) return 0;
+// The track position heard at recording frame i, by the anchors (at least one) around it.
+double TrackAt(const std::vector<Anchor>& a, double i) {
     size_t k = 0;
     while (k + 1 < a.size() && a[k + 1].rec <= i) k++;
-    double p = a[k].track + (i - a[k].rec) * step;  // before the first sound: below its start
-    if (k + 1 < a.size()) p = std::min(p, a[k + 1].track);
+    double p = a[k].track + (i - a[k].rec);  // before the first sound: below its start
+    if (k + 1 < a.size()) p = std::min(p, static_cast<double>(a[k + 1].track));
     return std::max(p, 0.0);
 }
 
@@ -351,39 +285,28 @@ int Measure(int argc, char** argv) {
         (bits != 8 && bits != 16) || (channels != 1 && channels != 2) || !fps)
         return Usage();
     std::string error;
-    if (!ReadFile(argv[2], &raw)) error = std::string("cannot read ") + argv[2];
-    if (error.empty()) ReadWav(argv[5], &rec, &error);
-    if (error.empty() && (raw.size() < 4 || std::memcmp(raw.data(), "RIFF", 4) || !ReadWav(argv[2], &track, &error))) {
+    if (!ReadFile(argv[2], &raw)) return Fail(std::string("cannot read ") + argv[2]);
+    if (!ReadWav(argv[5], &rec, &error) || (IsWav(raw) && !ReadWav(argv[2], &track, &error))) return Fail(error);
+    if (!IsWav(raw)) {
         track.rate = rate;
         track.channels = static_cast<int>(channels);
-        Decode(raw.data(), raw.size(), static_cast<int>(bits), false, &track);
+        track.Decode(raw.data(), raw.size(), static_cast<int>(bits));
     }
-    if (error.empty() && (track.Frames() < 2 || rec.Frames() == 0)) error = "an empty track or recording";
+    if (track.Frames() < 2 || rec.Frames() == 0) return Fail("an empty track or recording");
+    if (track.rate != rec.rate)
+        return Fail("the recording is at " + std::to_string(static_cast<long>(rec.rate)) + " Hz, the track at " +
+                    std::to_string(static_cast<long>(track.rate)) + " Hz: resampled, cannot align it sample for sample");
     const Aligner aligner(track, rec);
-    const std::vector<Anchor> anchors = error.empty() ? aligner.Align() : std::vector<Anchor>();
-    if (error.empty() && anchors.empty()) error = "nothing in the recording sounds like the track";
-    if (!error.empty()) {
-        std::fprintf(stderr, "soundmovie: %s\n", error.c_str());
-        return 1;
-    }
-    double reached = 0;
-    const std::vector<Event> events = aligner.Events(anchors, &reached);
-    const double step = track.rate / rec.rate;
-    double start = 0, inside = 0, dropped = 0, repeated = 0, differs = 0;
-    std::printf("recording: %.0f ms at %.0f Hz, %d channel(s), aligned %s\n", rec.Frames() * 1000.0 / rec.rate,
-                rec.rate, rec.channels, aligner.Exact() ? "exactly" : "by correlation (resampled)");
-    for (size_t k = 0; k < events.size(); k++) {
-        const Event& e = events[k];
-        if (e.ms <= 0) continue;
-        std::printf("%s %.1f ms at recording %.1f ms, track %.1f to %.1f ms\n", e.what, e.ms, e.recMs, e.trackMs, e.toMs);
-        const std::string what = e.what;
-        (what == "silence" ? (k ? inside : start) : what == "dropped" ? dropped : what == "repeated" ? repeated : differs) += e.ms;
-    }
-    const double reachedMs = reached * 1000.0 / track.rate;
+    const std::vector<Anchor> anchors = aligner.Align();
+    if (anchors.empty()) return Fail("nothing in the recording sounds like the track");
+    std::printf("recording: %.0f ms at %.0f Hz, %d channel(s), aligned exactly\n", rec.Frames() * 1000.0 / rec.rate,
+                rec.rate, rec.channels);
+    Sums sums;
+    const double reachedMs = aligner.Events(anchors, &sums) * 1000.0 / track.rate;
     std::printf("figures silence_start=%.1f silence_inside=%.1f dropped=%.1f repeated=%.1f differs=%.1f reached=%.1f",
-                start, inside, dropped, repeated, differs, reachedMs);
+                sums.silence_start, sums.silence_inside, sums.dropped, sums.repeated, sums.differs, reachedMs);
 
-    DeviceClock clock;
+    DeviceLog clock;
     std::vector<std::pair<double, long>> captions;  // time, frame number (1 = first frame)
     std::ifstream timed(argc == 8 && clock.Read(argv[6]) ? argv[7] : "");
     for (std::string line; std::getline(timed, line);)
@@ -396,7 +319,7 @@ int Measure(int argc, char** argv) {
         const auto &first = captions[1], &last = captions.back();
         double sum = 0;
         for (size_t k = 1; k < captions.size(); k++) {
-            const double heard = TrackAt(anchors, clock.FramesAt(captions[k].first), step) / track.rate;
+            const double heard = TrackAt(anchors, clock.FramesAt(captions[k].first)) / track.rate;
             const double queued = clock.QueuedAt(captions[k].first) / rec.rate;
             sum += ((captions[k].second - 1) * frameTime - heard - queued) * 1000.0;
         }
@@ -472,12 +395,7 @@ int Write(int argc, char** argv) {
     std::vector<uint8_t> carried;
     if (qvw::WriteMovieFile(plan, argv[2], &error, &report))
         for (const auto& chunk : report.track_chunks[0]) carried.insert(carried.end(), chunk.begin(), chunk.end());
-    if (!error.empty() || !qvw::WriteBytesFile(carried, argv[3], &error)) {
-        std::fprintf(stderr, "soundmovie: %s\n", error.c_str());
-        return 1;
-    }
-    std::printf("%zu bytes of sound, lead %u\n", carried.size(), rate ? report.sound_lead[0] : 0);
-    return 0;
+    return error.empty() && qvw::WriteBytesFile(carried, argv[3], &error) ? 0 : Fail(error);
 }
 
 }  // namespace
