@@ -149,6 +149,12 @@ struct Devices : ::testing::Test {
     void SetUp() override { SetWaveOutCalls(&kWaveCalls), SetDsCalls(&kDsCalls), UninstallSoundDriver(), HeadlessRecord(true); }
     void TearDown() override { HeadlessRecord(false), UninstallSoundDriver(), SetWaveOutCalls(nullptr), SetDsCalls(nullptr); }
     static void Pass(uint32_t ms) { TestClock::ms += ms, QuarvSoundService(); }
+    // The clock moves while a waveOut track's start write is waited for.
+    static bool AddTrack(TestMovie& mv, uint32_t format, uint32_t lead) {
+        TestClock::step = 1;
+        const bool added = mv.AddTrack(0, format, lead);
+        return TestClock::step = 0, added;
+    }
 };
 
 // A movie's sound through the sound step on each back-end, the player
@@ -174,9 +180,7 @@ TEST_F(Devices, PlayTheSoundWholeAndKeepTime) {
             const uint32_t frame = wide ? 4 : 1, bps = rate * frame, perFrame = bps / 15 / frame * frame;
             Bytes sent;
             TestMovie mv(6666);
-            TestClock::step = 1;  // the clock moves while the waveOut start write is waited for
-            ASSERT_TRUE(mv.AddTrack(0, Format(rate, wide, wide), 3 * perFrame));
-            TestClock::step = 0;
+            ASSERT_TRUE(AddTrack(mv, Format(rate, wide, wide), 3 * perFrame));
             SoundTrack* t = mv.track(0);
             EXPECT_EQ(b == kWaveOut ? WaveOutStateOf(t).BlockSize : b == kDirectSound ? DsTrackStateOf(t).BufferBytes : 0, deviceBytes[b]);
             uint32_t last = 0, lastMs = TestClock::ms;
@@ -220,9 +224,7 @@ TEST_F(Devices, PlayOutWaitsForTheDeviceNoLongerThanTheLead) {
         TearDown(), SetUp();
         InstallWaveOutSoundDriver();
         TestMovie mv;
-        TestClock::step = 1;  // the clock moves while the start write is waited for
-        ASSERT_TRUE(mv.AddTrack(0, Format(22050, true, true), lead));
-        TestClock::step = 0;
+        ASSERT_TRUE(AddTrack(mv, Format(22050, true, true), lead));
         SoundTrack* t = mv.track(0);
         mv.Step(Ramp(49152, 0));
         Pass(0), Pass(0);
