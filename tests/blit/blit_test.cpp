@@ -85,7 +85,8 @@ int g_serviceCalls = 0;
 // The record and its tables share one aligned block sized by the flags; the
 // mode follows the flags (smoothing over interlacing over 2x) and a mode
 // whose tables the block lacks is refused. The name says when MMX code
-// runs, which /@ (QuarvUseMMX(0)) turns off.
+// runs, which /@ (QuarvUseMMX(0)) turns off and 1 on again where the
+// processor has it (probed once per process); other values only ask.
 TEST(Blitter, BlockModesAndNames) {
     for (const auto& e : {std::pair<uint32_t, size_t>{0x2, 256}, {kBlit555 | 0x1, 1536}, {0x4, 132096}, {kBlit565 | 0x4, 132608}}) {
         BlitterPtr b = Open(e.first);
@@ -96,7 +97,6 @@ TEST(Blitter, BlockModesAndNames) {
     Blitter* const failed = QuarvBlitOpen(0x2);
     SetAllocFailCountdown(-1);
     EXPECT_TRUE(!failed && !QuarvBlitOpen(kBlitUndefinedFormat | 0x2));
-    const bool mmx = QuarvUseMMX(1) == 1;
     const struct {
         uint32_t flags, mode;
         const char* name;
@@ -106,15 +106,23 @@ TEST(Blitter, BlockModesAndNames) {
                  {kBlit565 | 0x8, 8, "16-bit 2x Interlaced", true}, {kBlit555 | 0xC, 9, "16-bit 2x Smoothing", false}};
     BlitterPtr all = Open(kBlit565 | 0x4), b8 = Open(0x2), b16 = Open(kBlit555);
     char text[64];
-    for (const auto& m : modes) {
-        ASSERT_TRUE(BlitMode(m.flags) == m.mode && QuarvBlitSetFlags(all.get(), m.flags) == 1) << m.name;
-        EXPECT_EQ(QuarvBlitString(all.get(), text), std::string(m.name) + (m.mmxCode && mmx ? " using MMX" : ""));
-        QuarvUseMMX(0);
-        EXPECT_TRUE(std::string(QuarvBlitString(all.get(), text)) == m.name && CurrentBlitVariant() == kBlitPlain) << m.name;
-        EXPECT_EQ(QuarvUseMMX(1) == 1 && CurrentBlitVariant() != kBlitPlain, mmx);
-        EXPECT_EQ(QuarvBlitSetFlags(b8.get(), m.flags), m.mode < 3 ? 1u : 0u) << m.name;
-        EXPECT_EQ(QuarvBlitSetFlags(b16.get(), m.flags), m.mode % 6 < 3 ? 1u : 0u) << m.name;
+    const bool has = (CpuFeatures() & kCpuMmx) != 0;
+    for (bool hidden : {false, true}) {  // a processor without MMX never runs MMX code, whatever is asked
+        MmxLevel = MmxState = 0, SetCpuFeatureMask(hidden ? ~uint32_t(kCpuMmx) : ~0u), DetectMmx();
+        SetCpuFeatureMask(hidden ? ~0u : 0), DetectMmx();  // probed once: a later answer is not seen
+        const bool mmx = has && !hidden;
+        ASSERT_EQ(QuarvUseMMX(1), uint32_t(mmx));
+        for (const auto& m : modes) {
+            ASSERT_TRUE(BlitMode(m.flags) == m.mode && QuarvBlitSetFlags(all.get(), m.flags) == 1) << m.name;
+            EXPECT_EQ(QuarvBlitString(all.get(), text), std::string(m.name) + (m.mmxCode && mmx ? " using MMX" : ""));
+            QuarvUseMMX(0);
+            EXPECT_TRUE(std::string(QuarvBlitString(all.get(), text)) == m.name && CurrentBlitVariant() == kBlitPlain && !QuarvUseMMX(2)) << m.name;
+            EXPECT_EQ(QuarvUseMMX(1) == 1 && QuarvUseMMX(7) == 1 && CurrentBlitVariant() != kBlitPlain, mmx);  // 2 and 7 only ask
+            EXPECT_EQ(QuarvBlitSetFlags(b8.get(), m.flags), m.mode < 3 ? 1u : 0u) << m.name;
+            EXPECT_EQ(QuarvBlitSetFlags(b16.get(), m.flags), m.mode % 6 < 3 ? 1u : 0u) << m.name;
+        }
     }
+    SetCpuFeatureMask(~0u), MmxLevel = MmxState = 0;
     EXPECT_TRUE(!QuarvBlitSetFlags(all.get(), kBlitUndefinedFormat) && all->mode == 9);
 }
 

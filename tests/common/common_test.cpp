@@ -1,13 +1,12 @@
-// The helpers every subsystem shares: the aligned allocator and the MMX
-// switch. (The 16-bit colour tables are checked through the blitter's
-// pixels.)
+// The helpers every subsystem shares: the aligned allocator. (The MMX switch
+// is checked through the blitter's names and code, Blitter.BlockModesAndNames,
+// and the 16-bit colour tables through the blitter's pixels.)
 #include <gtest/gtest.h>
 #include <malloc.h>
 
 #include <cstring>
 
 #include "common/aligned_alloc.h"
-#include "common/cpu.h"
 
 namespace {
 
@@ -31,27 +30,6 @@ TEST(AlignedAlloc, AlignsRecordsTheDistanceAndRefuses) {
     SetAllocFailCountdown(-1);
     EXPECT_TRUE(blocks[0] && !blocks[1] && !blocks[2]);
     AlignedFree(blocks[0]);
-}
-
-// The probe runs once per process; QuarvUseMMX(0) switches the MMX code off,
-// 1 on again where the processor has it, anything else only asks.
-TEST(Mmx, ProbeOnceAndSwitch) {
-    const bool has = (CpuFeatures() & kCpuMmx) != 0;
-    for (bool hidden : {false, true}) {
-        MmxLevel = MmxState = 0;
-        SetCpuFeatureMask(hidden ? ~uint32_t(kCpuMmx) : ~0u);
-        const bool mmx = has && !hidden;
-        DetectMmx();
-        SetCpuFeatureMask(hidden ? ~0u : 0);  // a later answer of the processor is not seen
-        DetectMmx();
-        EXPECT_EQ(MmxState, mmx ? 3u : 2u) << hidden;
-        const uint32_t args[] = {1, 0, 2, 1, 7, 0}, on[] = {mmx, 0, 0, mmx, mmx, 0}, off[] = {0, 4, 4, 0, 0, 4};
-        for (int i = 0; i < 6; ++i) {
-            const uint32_t used = QuarvUseMMX(args[i]);
-            EXPECT_TRUE(used == on[i] && MmxLevel == (on[i] ? 2u : 1u) && (MmxState & 4) == off[i]) << hidden << " step " << i;
-        }
-    }
-    SetCpuFeatureMask(~0u), MmxLevel = MmxState = 0;
 }
 
 }  // namespace

@@ -91,7 +91,6 @@ TEST_F(Display, EachRequestGetsItsBackEndOrNothing) {
         EXPECT_STREQ(got, c.got) << "screen " << c.screen << " type " << c.type;
         EXPECT_TRUE(buffer || MemoryDriverRequests().empty());
         if (!buffer) continue;
-        EXPECT_EQ(buffer->stretched, (c.ow && c.ow != c.w) || (c.oh && c.oh != c.h) ? 1u : 0u);
         EXPECT_EQ(buffer->rectCapacity, RectCapacityFor(c.w, c.h));
         EXPECT_TRUE(std::all_of(buffer->palette, buffer->palette + 1024, [](uint8_t v) { return v == 0; }));  // black on true colour
         for (uint32_t i = 0; buffer->memoryKind != 2 && i < buffer->pitch * buffer->height; i += 7) ASSERT_EQ(buffer->pixels[i], 0) << i;

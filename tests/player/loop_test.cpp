@@ -4,7 +4,7 @@
 // and failures do to the run. Each case plays names under switches and
 // compares the events the host saw, filtered by kind, with what must happen.
 // (Escape, Alt+F4, /U4, "." in a list, a missing name, default extensions,
-// /Q and /D are played on the real program under Wine.)
+// one name with /L2, /Q and /D are played on the real program under Wine.)
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -87,7 +87,7 @@ public:
         return ++idle_, Log("po"), ++outs_ <= knobs_["playout"] ? 1 : 0;
     }
     bool WindowLost() override { return knobs_["gone"] && decoded_ >= knobs_["gone"]; }
-    void Summary(Movie* movie, PlaybackSummary* s) override { Log("summary:", names_[movie]), s->FramesDecoded = 1000 + movie->Header.Frames; }
+    void Summary(Movie* movie, PlaybackSummary*) override { Log("summary:", names_[movie]); }
     void SetDisplayMode(int32_t mode) override { Log("mode:", mode); }
     bool OpenWindow(uint32_t w, uint32_t h, int32_t x, int32_t y, uint32_t flags) override {
         Log("window:", w, "x", h, "@", x, ",", y, "/", flags);
@@ -111,9 +111,7 @@ public:
         const bool file = all.rfind("  Error opening file: |", 0) == 0 && all.size() > 27 && all.substr(all.size() - 4) == "|.|1";
         Log(file ? "box:file:" + all.substr(23, all.size() - 27) : all == "  Error opening graphics buffer.|||1" ? "box:buffer" : "box?" + all);
     }
-    void ShowSummary() override {
-        Log("showsummary:", SummaryData().record.FramesDecoded, "/", SummaryData().peakRate, "/", SummaryData().peakFrame);
-    }
+    void ShowSummary() override {}  // the figures shown are checked on the real program
     void UpdatePalette(const uint8_t colours[768]) override { Log("pal:", colours[0] == 0xEE ? "screen" : "movie", int(colours[0])); }
     void ReadScreenPalette(uint8_t colours[768]) override { std::memset(colours, 0xEE, 768); }
     void* GetDrawContext() override { return &dc_; }
@@ -141,7 +139,7 @@ private:
         auto m = std::make_unique<Movie>();
         std::memset(m.get(), 0, sizeof(Movie));
         m->Header.Width = 64, m->Header.Height = 48, m->Header.Frames = frames;
-        m->NewPalette = HasPalette(0), m->PeakRate = 500 + frames, m->PeakFrame = 7;
+        m->NewPalette = HasPalette(0);
         std::memset(m->Palette, 0x40 + opened_++, 768);
         names_[m.get()] = name;
         return (movies_[m.get()] = std::move(m)).get();
@@ -169,8 +167,6 @@ const Case kCases[] = {
     {"one movie to its last frame, each frame due before the next, then all taken down", "", "clip.qvl", "clip.qvl=3",
      "rate fps open flags window tobuf @ w summary close", "rate=0 fps=-1 open:clip.qvl flags:fe000/ffffffff window:64x48@-1,-1/0 "
      "tobuf:64x48/1 @clip0 w w @clip1 w w @clip2 w w summary:clip close:clip closewin"},
-    {"/L2: one name twice, not reopened", "/L2", "clip.qvl", "clip.qvl=3", "open window @",
-     "open:clip.qvl window:64x48@-1,-1/0 @clip0 @clip1 @clip2 @clip0 @clip1 @clip2"},
     {"/L2: two names A B A B in one window", "/L2", "a.qvl b.qvl", "a.qvl=2 b.qvl=3", "open @ closewin",
      "open:a.qvl @a0 @a1 open:b.qvl @b0 @b1 @b2 open:a.qvl @a0 @a1 open:b.qvl @b0 @b1 @b2 closewin"},
     {"own image at its offset", "/P /T1", ":94720", "own=2", "own flags @", "own:94720 flags:3200/ffffffff @self0 @self1"},
@@ -214,7 +210,6 @@ TEST_P(Loop, PlaysAsTheSwitchesAndKeysSay) {
     const Case& c = GetParam();
     ResetPlayerSettings(), UseDirectSoundHook = [] { return true; };
     std::memset(&SummaryData(), 0, sizeof(SummaryFigures));
-    SummaryData().record.FramesDecoded = 99;  // a run before this one
     std::string switches = c.switches;
     ASSERT_TRUE(ParseSwitches(&switches[0])) << c.switches;
     std::string got, kind;

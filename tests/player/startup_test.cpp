@@ -7,14 +7,10 @@
 // with quarvselfplay are checked on the real program under Wine.)
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 #include <sstream>
 #include <string>
 #include <tuple>
@@ -27,6 +23,7 @@
 #include "player/settings.h"
 #include "player/summary.h"
 #include "player/window.h"
+#include "tests/support/tool_dir.h"
 
 namespace {
 
@@ -228,8 +225,6 @@ TEST(Texts, FunctionKeysAndLeftEdge) {
         }
 }
 
-std::string Slurp(const std::string& path) { std::ifstream f(path, std::ios::binary); return {std::istreambuf_iterator<char>(f), {}}; }
-
 // An "executable" of a pattern with a self-play area (the tag and 216
 // bytes: `text`, then zeros) at `tagAt`, and maybe a second tag.
 std::string Player(size_t size, size_t tagAt, const char* text = "", size_t secondTag = 0) {
@@ -245,16 +240,13 @@ std::string Player(size_t size, size_t tagAt, const char* text = "", size_t seco
 // included. What cannot be used is refused with exit code 1 and one line,
 // usage errors with 2.
 TEST(SelfPlayTool, AppendsTheMovieOrRefuses) {
-    char pattern[] = "/tmp/quarvel-selfplay-test.XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    const std::string dir = std::string(pattern) + "/";
-    auto read = [&](const std::string& name) { return Slurp(dir + name); };
+    tooltest::ToolDir d;
     std::string movie = "QVL2";
     for (size_t i = 4; i < 5000; i++) movie += static_cast<char>(i * 7 + 3);
     const std::pair<const char*, std::string> files[] = {{"m.qvl", movie}, {"notmovie.qvl", std::string(300, 'x')}, {"short.qvl", "QVL2"},
                                                          {"notag.exe", std::string(5000, 'a')}, {"two.exe", Player(5000, 1000, "", 4000)},
                                                          {"filled.exe", Player(5000, 1000, ":4096")}};
-    for (const auto& [name, bytes] : files) std::ofstream(dir + name, std::ios::binary) << bytes;
+    for (const auto& [name, bytes] : files) ASSERT_TRUE(d.Write(name, bytes));
     const std::string x209(209, 'x');
     const struct {
         std::string args;  // a player of that size with its area at that offset is p.exe
@@ -272,21 +264,18 @@ TEST(SelfPlayTool, AppendsTheMovieOrRefuses) {
                  {"", 0, 0, 2, "usage: quarvselfplay"}, {"a b", 0, 0, 2, "usage"}, {"--bogus a b c", 0, 0, 2, "unknown option --bogus"},
                  {"a b c --switches", 0, 0, 2, "usage"}, {"--help", 0, 0, 0, ""}};
     for (const auto& c : cases) {
-        if (c.size) std::ofstream(dir + "p.exe", std::ios::binary) << Player(c.size, c.tagAt);
-        chmod((dir + "p.exe").c_str(), 0751);
-        const int status = std::system(("cd '" + dir + "' && " + QUARVEL_BIN_DIR + "/quarvselfplay " + c.args + " >/dev/null 2>err").c_str());
-        ASSERT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, c.code) << c.args;
-        const std::string err = read("err");
-        EXPECT_TRUE(!c.code || (err.find(c.want) != std::string::npos && (c.code == 2 || std::count(err.begin(), err.end(), '\n') == 1)))
-            << c.args << ": " << err;
+        ASSERT_TRUE(!c.size || d.Write("p.exe", Player(c.size, c.tagAt)));
+        chmod(d.Path("p.exe").c_str(), 0751);
+        ASSERT_EQ(d.Run("quarvselfplay", c.args), c.code) << c.args;
+        EXPECT_TRUE(!c.code || (d.err.find(c.want) != std::string::npos && (c.code == 2 || std::count(d.err.begin(), d.err.end(), '\n') == 1)))
+            << c.args << ": " << d.err;
         std::string want = c.code || !c.size ? "" : Player(c.size, c.tagAt, c.want.c_str());  // nothing left behind on a refusal
         if (!want.empty()) want.resize((c.size + 4095) / 4096 * 4096, '\0'), want += movie;
         struct stat st;
-        EXPECT_TRUE(read("o.exe") == want && (want.empty() || (stat((dir + "o.exe").c_str(), &st) == 0 && (st.st_mode & 0777) == 0751))) << c.args;
-        EXPECT_NE(access((dir + "o.exe.part").c_str(), F_OK), 0);
-        std::remove((dir + "o.exe").c_str());
+        EXPECT_TRUE(d.Read("o.exe") == want && (want.empty() || (stat(d.Path("o.exe").c_str(), &st) == 0 && (st.st_mode & 0777) == 0751))) << c.args;
+        EXPECT_NE(access(d.Path("o.exe.part").c_str(), F_OK), 0);
+        std::remove(d.Path("o.exe").c_str());
     }
-    std::system(("rm -rf '" + dir + "'").c_str());
 }
 
 }  // namespace

@@ -1,8 +1,8 @@
-// The compressed-sound unpacker: sound of every layout packed by the writer
-// comes back byte for byte wherever it lands in a ring, and hand-made
-// streams show the layouts, the carries and what is never read or written.
+// The compressed-sound unpacker on hand-made streams: the layouts, the
+// carries and what is never read or written. (Sound of every layout packed
+// by the writer comes back byte for byte in Writer.SoundIsCutExactlyIntoChunks,
+// and across the ring's end in SoundOnOff.ResumingReplaysTheLastLead.)
 #include <functional>
-#include <random>
 
 #include "movie/sound_unpack.h"
 #include "tests/sound/sound_fixture.h"
@@ -24,31 +24,6 @@ bool Unpack(const Bytes& stream, uint32_t n, size_t ringSize, ptrdiff_t at, Byte
     ring->assign(start, start + ringSize);
     return std::count(block.begin(), block.begin() + 64, 0xEE) + std::count(block.end() - 64, block.end(), 0xEE) == 128 &&
            std::count(scratch.begin() + scratchBytes / 4, scratch.end(), 0x5A5A5A5Au) == long(scratch.size() - scratchBytes / 4);
-}
-
-// Random walks of every layout (with a jump now and then for long codes),
-// packed with the writer's Huffman trees, unpacked at any ring position.
-TEST(UnpackSound, RoundTripsEveryLayoutAcrossTheRingsEnd) {
-    std::mt19937 rng(1234);
-    for (int layout = 0; layout < 4; ++layout) {
-        const int channels = 1 + layout % 2, bits = layout < 2 ? 8 : 16, frame = channels * bits / 8;
-        for (int trial = 0; trial < 6; ++trial) {
-            Bytes pcm(frame * (1 + rng() % 3000));
-            for (size_t i = 0, level[2] = {0, 0}; i < pcm.size(); i += bits / 8) {
-                size_t& l = level[(i / (bits / 8)) % channels];
-                l = rng() % 97 ? l + rng() % 41 - 20 : rng();
-                pcm[i] = uint8_t(l), pcm[i + bits / 16] = uint8_t(l >> (bits - 8));
-            }
-            const Bytes chunk = qvw::EncodeSoundChunk(pcm.data(), pcm.size(), bits, channels, true);
-            const size_t ringSize = std::max<size_t>(4 * (1 + rng() % 4096), (pcm.size() + 3) / 4 * 4);
-            const size_t at = 4 * (rng() % (ringSize / 4));
-            Bytes ring;
-            ASSERT_TRUE(Unpack(Bytes(chunk.begin() + 8, chunk.end()), uint32_t(pcm.size()), ringSize, at, &ring));
-            Bytes got(pcm.size());
-            for (size_t i = 0; i < pcm.size(); ++i) got[i] = ring[(at + i) % ringSize];
-            ASSERT_EQ(got, pcm) << "layout " << layout << ", trial " << trial;
-        }
-    }
 }
 
 // Streams written bit by bit: presence, stereo and 16-bit bits, the trees

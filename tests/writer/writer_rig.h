@@ -3,13 +3,8 @@
 // and PNG and WAV files for quarvmake.
 #pragma once
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <array>
-#include <cstdio>
-#include <cstring>
-#include <fstream>
-#include <iterator>
 #include <optional>
 #include <random>
 #include <string>
@@ -17,20 +12,14 @@
 
 #include "movie/movie.h"
 #include "movie/sound_unpack.h"
+#include "tests/support/movie_bytes.h"
 #include "writer/writer.h"
 
 namespace wtest {
 
-using Bytes = std::vector<uint8_t>;
+using movietest::Bytes;
 
 inline uint32_t Le32(const uint8_t* p) { return p[0] | p[1] << 8 | p[2] << 16 | uint32_t(p[3]) << 24; }
-inline Bytes ReadFile(const std::string& path) {
-    std::ifstream f(path, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(f), {});
-}
-inline void WriteFile(const std::string& path, const Bytes& bytes) {
-    ASSERT_TRUE(std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), bytes.size()).good()) << path;
-}
 
 // What a movie shows and plays, record by record, as the library reads it:
 // every frame, the ring frame, and frame 1 once more after it.
@@ -47,11 +36,8 @@ struct Played {
 
 inline Played Play(const Bytes& movie) {
     Played p;
-    char path[] = "/tmp/quarvel-writer-test.XXXXXX";
-    const int fd = mkstemp(path);
-    const bool written = fd >= 0 && write(fd, movie.data(), movie.size()) == static_cast<ssize_t>(movie.size());
-    close(fd);
-    Movie* m = written ? QuarvOpen(path, OPEN_NEVER_SKIP | OPEN_Y_NONE, 0xFFFFFFFFu) : nullptr;
+    movietest::MemoryFile file(movie);
+    Movie* m = QuarvOpen(movietest::MemoryFile::kName, OPEN_NEVER_SKIP | OPEN_Y_NONE, 0xFFFFFFFFu);
     if ((p.opened = m != nullptr)) {
         const MovieHeader& h = m->Header;
         p.width = h.Width, p.height = h.Height, p.frameRate = h.FrameRate;
@@ -78,7 +64,6 @@ inline Played Play(const Bytes& movie) {
         }
         QuarvClose(m);
     }
-    unlink(path);
     return p;
 }
 
