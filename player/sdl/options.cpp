@@ -143,6 +143,11 @@ bool ParseNativeOptions(int argc, char** argv, NativeOptions* o, std::string* er
                 o->version = true;
                 break;
             case ':':
+                // The options may stand after the movies, where argv has moved
+                // them: the option is named by what getopt found.
+                for (const option& known : kOptions)
+                    if (known.name && known.val == optopt)
+                        return Bad(error, std::string("option '--") + known.name + "' needs a value");
                 return Bad(error, std::string("option '") + argv[previous] + "' needs a value");
             default:
                 return Bad(error, std::string("unknown option '") + argv[previous] + "'");

@@ -1,0 +1,29 @@
+#!/bin/bash
+# Sourced by the tests/sdl scripts: the native player under a private Xvfb
+# (SDL's X11 video driver) with SDL's ALSA output into the real-time sound
+# device of scripts/x_sound_env.sh, its window watched by x_watch, and the
+# movie makers, keys and screenshot comparators of tests/win32/play_helpers.sh.
+# Expects QUARVEL_ROOT and QUARVEL_NATIVE_BIN; everything works in the
+# current folder.
+source "$QUARVEL_ROOT/scripts/x_sound_env.sh"
+QUARVEL_WIN32_BIN=${QUARVEL_WIN32_BIN:-}  # the Windows player is not used here
+source "$QUARVEL_ROOT/tests/win32/play_helpers.sh"
+PLAYER="$QUARVEL_NATIVE_BIN/quarvplay"
+export SDL_VIDEODRIVER=x11 SDL_AUDIODRIVER=alsa
+# Under AddressSanitizer: leaks of the system's own libraries are theirs.
+export LSAN_OPTIONS="suppressions=$QUARVEL_ROOT/tests/sdl/lsan.supp:print_suppressions=0"
+
+# play ARGS...: starts the player with x_watch logging its window to
+# watch.txt (and, with WATCH_TIMES=FILE, each line with its wall-clock time
+# to FILE); standard output and error go to out.txt and err.txt. PLAYER_PID
+# and WATCH_PID are set; finish waits for both.
+play() {
+  rm -f watch.txt
+  "$QUARVEL_NATIVE_BIN/x_watch" watch.txt 120000 ${WATCH_TIMES:-} &
+  WATCH_PID=$!
+  "$PLAYER" "$@" > out.txt 2> err.txt &
+  PLAYER_PID=$!
+}
+
+# The client area in the watcher's latest line: "W H X Y".
+window_area() { tail -1 watch.txt | sed -nE 's/^([0-9]+)x([0-9]+) at (-?[0-9]+),(-?[0-9]+) .*/\1 \2 \3 \4/p'; }

@@ -1,0 +1,202 @@
+#!/bin/bash
+# The native player as a person meets it. Frames (compared in the 5-6-5
+# colours of the player's texture): a movie whose
+# palette changes twice mid-movie is played, paused with Space and stepped
+# with Enter; the window must then hold quarvdump's frame for the title's
+# frame number, pixel for pixel, at 1x and at 2x plain, interlaced (every
+# other line black) and smoothed (in-between colours, as the whole frame
+# smooths); a window made larger shows the frame scaled. Options and errors: a table
+# of command lines with the exit code and the one-line message or the
+# summary each must give, and no window left behind.
+set -u
+source "$(dirname "$0")/sdl_helpers.sh"
+need_tools "$PLAYER" "$QUARVEL_NATIVE_BIN/x_watch"
+fail=0
+FRAMES=30
+WORK=$(mktemp -d "${TMPDIR:-/tmp}/quarvel-sdl-play.XXXXXX")
+trap 'x_env_stop; rm -rf "$WORK"' EXIT
+cd "$WORK" || exit 1
+
+# Three runs of ten frames, each with colours of its own for the same
+# colour indices, written as palette PNGs: the movie carries a new palette
+# at frames 10 and 20. Bars move a step a frame over a background and a
+# patch of many colours (which smoothing blends).
+make_palette_movie() {
+  mkdir -p frames
+  python3 - "$FRAMES" <<'PY' || return 1
+import struct, sys, zlib
+def chunk(kind, data):
+    return struct.pack('>I', len(data)) + kind + data + struct.pack('>I', zlib.crc32(kind + data))
+w, h = 96, 64
+for i in range(int(sys.argv[1])):
+    run = i // 10
+    palette = bytes((37 * k * (run + 1) + 80 * run) % 256 for k in range(3 * 16))
+    rows = []
+    for y in range(h):
+        row = bytearray(w)
+        for x in range(w):
+            v = 0
+            if 40 <= x < 72 and 30 <= y < 58: v = 4 + (x * 3 + y * 5) % 12   # the patch
+            if i * 3 <= x < i * 3 + 8: v = 1                                   # the moving bars
+            if i * 2 <= y < i * 2 + 4: v = 2
+            row[x] = v
+        rows.append(b'\0' + bytes(row))
+    png = b'\x89PNG\r\n\x1a\n' + chunk(b'IHDR', struct.pack('>IIBBBBB', w, h, 8, 3, 0, 0, 0))
+    png += chunk(b'PLTE', palette) + chunk(b'IDAT', zlib.compress(b''.join(rows))) + chunk(b'IEND', b'')
+    open('frames/%04d.png' % i, 'wb').write(png)
+PY
+  "$QUARVMAKE" --quiet --fps 10 movie.qvl frames >/dev/null
+}
+
+# smooth_expected FRAME.ppm OUT.ppm: the frame doubled with in-between
+# colours, each 2x2 block holding the pixel at its lower right and the means
+# towards its left and upper neighbours (a missing neighbour is the pixel
+# itself), each mean taken per component with the low bits dropped.
+smooth_expected() {
+  python3 - "$1" "$2" <<'PY'
+import sys
+data = open(sys.argv[1], 'rb').read()
+parts = data.split(None, 4)
+w, h, pixels = int(parts[1]), int(parts[2]), parts[4]
+px = lambda x, y: pixels[(y * w + x) * 3:(y * w + x) * 3 + 3]
+mean = lambda a, b: bytes(((p & 0xFE) + (q & 0xFE)) // 2 for p, q in zip(a, b))
+out = bytearray(w * h * 12)
+def put(x, y, c):
+    out[(y * 2 * w + x) * 3:(y * 2 * w + x) * 3 + 3] = c
+for y in range(h):
+    for x in range(w):
+        c = px(x, y)
+        l = px(x - 1, y) if x else c
+        u = px(x, y - 1) if y else c
+        put(2 * x, 2 * y, mean(l, u)); put(2 * x + 1, 2 * y, mean(c, u))
+        put(2 * x, 2 * y + 1, mean(c, l)); put(2 * x + 1, 2 * y + 1, c)
+open(sys.argv[2], 'wb').write(b'P6\n%d %d\n255\n' % (2 * w, 2 * h) + bytes(out))
+PY
+}
+
+# screenshot16 OUT.xwd: the 24-bit screen in the form compare_area reads
+# for a 16-bit one (3 bytes a pixel, the 5-6-5 value in the low 16 bits),
+# so that the player's 5-6-5 colours compare exactly however the screen
+# widened them to 8 bits.
+screenshot16() {
+  screenshot "$1.24" && python3 - "$1.24" "$1" <<'PY'
+import struct, sys
+data = bytearray(open(sys.argv[1], 'rb').read())
+f = struct.unpack('>25I', data[:100])
+if f[11] == 24 and f[14:17] == (0xFF0000, 0xFF00, 0xFF):
+    start, w, h, line = f[0] + f[19] * 12, f[4], f[5], f[12]
+    big = f[7] == 1
+    for y in range(h):
+        for x in range(w):
+            at = start + y * line + x * 3
+            v = int.from_bytes(data[at:at + 3], 'big' if big else 'little')
+            v = (v >> 19 & 0x1F) << 11 | (v >> 10 & 0x3F) << 5 | (v >> 3 & 0x1F)
+            data[at:at + 3] = v.to_bytes(3, 'big' if big else 'little')
+open(sys.argv[2], 'wb').write(data)
+PY
+}
+
+# step_case NAME plain|interlaced|smooth OPTIONS...
+step_case() {
+  local name=$1 expect=$2; shift 2
+  play --frame-in-title --no-sound --loop=0 "$@" movie.qvl
+  if ! wait_line 'Frame: (1[3-9]|2[0-9])$' 60; then
+    echo "FAIL ($name): the movie did not play into its second palette ($(tail -1 watch.txt); $(head -2 err.txt))"
+    fail=1; finish 5; return
+  fi
+  press space
+  sleep 0.5
+  local n next
+  n=$(caption_frame)
+  sleep 0.5
+  [ "$(caption_frame)" = "$n" ] || { echo "FAIL ($name): frames went on after Space ($n, then $(caption_frame))"; fail=1; }
+  next=$((n % FRAMES + 1))
+  press Return
+  if ! wait_line "Frame: $next\$" 10; then
+    echo "FAIL ($name): Enter did not show frame $next (title at $(caption_frame))"; fail=1; press Escape; finish 20; return
+  fi
+  sleep 0.5
+  [ "$(caption_frame)" = "$next" ] || { echo "FAIL ($name): more than one frame after Enter"; fail=1; }
+  local w h x y frame result
+  read -r w h x y < <(window_area)
+  screenshot16 "shot-$name.xwd"
+  frame=$(printf 'dump/frame_%05d.ppm' $((next - 1)))
+  case "$expect" in
+    plain) result=$(compare_area "shot-$name.xwd" "$x" "$y" "$frame" "$w" "$h" 16) ;;
+    interlaced) result=$(compare_area "shot-$name.xwd" "$x" "$y" "$frame" "$w" "$h" 16 interlaced) ;;
+    smooth) smooth_expected "$frame" smooth.ppm
+            result=$(compare_area "shot-$name.xwd" "$x" "$y" smooth.ppm "$w" "$h" 16) ;;
+  esac
+  if [ $? = 0 ]; then
+    echo "ok ($name): ${w}x${h} at $x,$y, frame $((next - 1)): $result"
+  else
+    echo "FAIL ($name): ${w}x${h} at $x,$y, frame $((next - 1)): $result"; fail=1
+  fi
+  if [ "$name" = 1x ]; then
+    # The window made twice as large: the same frame, scaled by the renderer.
+    xdotool windowsize "$(xdotool search --name '^QuarvPlay' | head -1)" $((2 * w)) $((2 * h))
+    if wait_line "^$((2 * w))x$((2 * h)) " 5 && sleep 0.5 && screenshot16 shot-resized.xwd &&
+       result=$(compare_area shot-resized.xwd "$x" "$y" "$frame" $((2 * w)) $((2 * h)) 16); then
+      echo "ok (1x resized): $result"
+    else
+      echo "FAIL (1x resized): $(tail -1 watch.txt): $result"; fail=1
+    fi
+  fi
+  press Escape
+  finish 20
+  [ "$PLAYER_CODE" = 0 ] || { echo "FAIL ($name): the player exited with $PLAYER_CODE: $(head -3 err.txt)"; fail=1; }
+}
+
+# check_run CODE OUT ERR ARGS...: the player's exit code, its standard output
+# (matches the pattern OUT, or is empty), its standard error (one line that
+# matches ERR, or nothing), and no window of it left.
+check_run() {
+  local code=$1 out=$2 err=$3 rc lines problem=; shift 3
+  timeout 60 "$PLAYER" "$@" > out.txt 2> err.txt
+  rc=$?
+  lines=$(wc -l < err.txt)
+  [ "$rc" = "$code" ] || problem="exit code $rc, not $code;"
+  if [ -z "$out" ]; then [ -s out.txt ] && problem="$problem output on stdout;"
+  else grep -Eq -- "$out" out.txt || problem="$problem stdout lacks '$out';"; fi
+  if [ -z "$err" ]; then [ -s err.txt ] && problem="$problem stderr: $(head -2 err.txt);"
+  else { [ "$lines" = 1 ] && grep -Eq -- "$err" err.txt; } || problem="$problem stderr: $(head -3 err.txt);"; fi
+  xdotool search --name '^QuarvPlay' >/dev/null 2>&1 && problem="$problem a window is left;"
+  if [ -n "$problem" ]; then echo "FAIL (quarvplay $*): $problem"; fail=1; else echo "ok (quarvplay $*)"; fi
+}
+
+make_palette_movie || { echo "FAIL: no movie"; exit 1; }
+"$QUARVDUMP" movie.qvl dump >/dev/null 2>&1 || { echo "FAIL: quarvdump"; exit 1; }
+echo "these are notes, not a movie" > notes.txt
+head -c 4096 /dev/urandom > bundle.bin
+cat movie.qvl >> bundle.bin
+
+x_env_start 640x480x24
+cd "$WORK" || exit 1
+step_case 1x plain
+step_case 2x plain --scale=2
+step_case 2x-interlaced interlaced --interlace
+step_case 2x-smooth smooth --smooth
+
+while IFS='|' read -r code out err args; do
+  # shellcheck disable=SC2086
+  check_run "$code" "$out" "$err" $args
+done <<'TABLE'
+0|^Usage: quarvplay ||--help
+0|^quarvplay [0-9]||--version
+2||^quarvplay: unknown option '--bogus' \(see --help\)$|--bogus movie.qvl
+2||^quarvplay: --scale must be 1 or 2, not '3'|--scale=3 movie.qvl
+2||^quarvplay: --loop needs a number, not 'x'|--loop x movie.qvl
+2||^quarvplay: --tracks needs track numbers|--tracks=7 movie.qvl
+2||^quarvplay: option '--fps' needs a value|movie.qvl --fps
+2||^quarvplay: no movie given|--summary
+1||^quarvplay: missing.qvl: No such file or directory$|missing.qvl
+1||^quarvplay: notes.txt: not a Quarvel movie$|notes.txt
+1||^quarvplay: movie.qvl: no Quarvel movie at byte 4096$|--offset=4096 movie.qvl
+0|Frame rate: As fast as possible||--no-sound --fps=0 --summary movie.qvl
+0|Total frames played: 60$||--no-sound --fps=0 --summary --loop=2 movie.qvl
+0|Total frames played: 30$||--no-sound --fps=0 --summary --offset=4096 bundle.bin
+1|Total frames played: 30$|^quarvplay: missing.qvl: No such file or directory$|--no-sound --fps=0 --summary movie.qvl missing.qvl
+TABLE
+
+[ "$fail" = 0 ] && echo "PASS: the native player shows the movie's frames and answers its command line"
+exit "$fail"
