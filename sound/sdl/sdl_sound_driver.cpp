@@ -5,13 +5,13 @@
 // Feed writes (the position history) is read under the device's lock,
 // which SDL holds around every call of Feed.
 //
-// The play position: SDL double-buffers, so while Feed fills period k the
-// device is playing period k - 1 and has finished with k - 2. The position
-// is the bytes handed over up to period k - 2, plus the time since period k
-// was asked for, at the track's byte rate, up to the size of period k - 1.
-// It only counts the ring's bytes (never the silence Feed adds when the
-// ring runs dry), so it never passes what was written, and it never
-// decreases.
+// The play position: SDL keeps its device playing all the time (silence
+// while the ring is dry or the track paused), with about two periods queued
+// in it, so what Feed hands over is heard that much later, after any sound
+// handed before it. Feed notes when each period's sound will start to be
+// heard; the position is the sound heard by now, at the track's byte rate.
+// It counts the ring's bytes only (never the silence Feed adds), so it never
+// passes what was written, and it never decreases.
 #include "sound/sdl/sdl_sound_driver.h"
 
 #include <SDL.h>
@@ -27,15 +27,25 @@
 
 namespace {
 
+// A period's sound: `bytes` bytes following the first `before`, heard from
+// `start` (ms) on.
+struct Heard {
+    uint32_t before;
+    uint32_t bytes;
+    uint32_t start;
+};
+constexpr int kHeardPeriods = 8;  // more than the device ever holds
+
 struct SdlTrack {
     SoundTrack* track;
     SDL_AudioDeviceID device;
     uint32_t frameBytes;   // one sample frame: channels x bytes per sample
-    // Bytes of the ring handed to the device up to the latest period, the
-    // one before and the one before that; when the latest was asked for.
-    uint32_t handed[3];
-    uint32_t askedAt;
-    uint32_t positionMax;  // the largest position reported since the last reset
+    uint32_t latencyMs;    // how long the device takes to reach what Feed hands it
+    uint32_t handed;       // bytes of the ring handed over
+    uint32_t soundEnd;     // when the sound handed over will have been heard (ms)
+    bool soundEndSet;
+    Heard heard[kHeardPeriods];  // the latest periods with sound, oldest first
+    int heardCount;
 };
 
 SoundTrack* Tracks = nullptr;  // open tracks, newest first, linked through Next
@@ -78,10 +88,18 @@ void SDLCALL Feed(void* userdata, Uint8* out, int length) {
         std::memset(out + n, SilenceOf(t), want - n);
         __atomic_store_n(&t->Underrun, 1u, __ATOMIC_SEQ_CST);
     }
-    s->handed[2] = s->handed[1];
-    s->handed[1] = s->handed[0];
-    s->handed[0] += n;
-    s->askedAt = NowMs();
+    if (!n) return;
+    const uint32_t now = NowMs();
+    uint32_t start = now + s->latencyMs;
+    if (s->soundEndSet && static_cast<int32_t>(s->soundEnd - start) > 0) start = s->soundEnd;
+    if (s->heardCount == kHeardPeriods) {
+        std::memmove(s->heard, s->heard + 1, sizeof(Heard) * (kHeardPeriods - 1));
+        s->heardCount--;
+    }
+    s->heard[s->heardCount++] = Heard{s->handed, n, start};
+    s->handed += n;
+    s->soundEnd = start + static_cast<uint32_t>(uint64_t{n} * 1000 / t->BytesPerSecond);
+    s->soundEndSet = true;
 }
 
 bool OpenTrack(SoundTrack* t, uint32_t) {
@@ -91,7 +109,6 @@ bool OpenTrack(SoundTrack* t, uint32_t) {
     const PcmFormat format = PcmFormatOf(t);
     s->track = t;
     s->frameBytes = format.BlockAlign;
-    s->askedAt = NowMs();
 
     SDL_AudioSpec want{};
     want.freq = static_cast<int>(format.Rate);
@@ -111,6 +128,8 @@ bool OpenTrack(SoundTrack* t, uint32_t) {
         AlignedFree(s);
         return false;
     }
+    // Two periods: the one being played and the next, already queued.
+    s->latencyMs = static_cast<uint32_t>(uint64_t{have.samples} * 2 * 1000 / format.Rate);
     t->DriverData[0] = reinterpret_cast<uintptr_t>(s);
     t->Next = Tracks;
     Tracks = t;
@@ -133,34 +152,25 @@ void CloseTrack(SoundTrack* t) {
 uint32_t PlayPosition(SoundTrack* t) {
     SdlTrack* s = StateOf(t);
     SDL_LockAudioDevice(s->device);
-    const int32_t since = static_cast<int32_t>(NowMs() - s->askedAt);
-    const uint64_t elapsed = since > 0 ? static_cast<uint64_t>(since) : 0;
-    const uint64_t playing = s->handed[1] - s->handed[2];  // the period the device plays now
-    uint64_t into = elapsed * t->BytesPerSecond / 1000;
-    if (into > playing) into = playing;
-    uint32_t position = s->handed[2] + static_cast<uint32_t>(into);
-    if (position < s->positionMax) position = s->positionMax;
-    s->positionMax = position;
+    const uint32_t now = NowMs();
+    uint32_t position = s->heardCount ? s->heard[0].before : s->handed;
+    for (int i = 0; i < s->heardCount; i++) {
+        const Heard& h = s->heard[i];
+        const int32_t since = static_cast<int32_t>(now - h.start);
+        if (since < 0) break;  // not yet reached, nor any after it
+        const uint64_t into = static_cast<uint64_t>(since) * t->BytesPerSecond / 1000;
+        position = h.before + static_cast<uint32_t>(into < h.bytes ? into : h.bytes);
+    }
     SDL_UnlockAudioDevice(s->device);
     return position;
-}
-
-// What the device has certainly finished with: every period before the
-// one it plays now.
-uint32_t Played(SoundTrack* t) {
-    SdlTrack* s = StateOf(t);
-    SDL_LockAudioDevice(s->device);
-    const uint32_t played = s->handed[2];
-    SDL_UnlockAudioDevice(s->device);
-    return played;
 }
 
 void Reset(SoundTrack* t) {
     SdlTrack* s = StateOf(t);
     SDL_LockAudioDevice(s->device);
-    std::memset(s->handed, 0, sizeof s->handed);
-    s->askedAt = NowMs();
-    s->positionMax = 0;
+    s->handed = 0;
+    s->heardCount = 0;
+    s->soundEndSet = false;
     // The caller empties the ring next; doing it here, while Feed cannot
     // run, keeps Feed from copying out of a ring being emptied.
     const uint32_t count = RingCountGet(t);
@@ -189,7 +199,8 @@ bool InstallSdlSoundDriver() {
     SoundDriverTable.open_track = OpenTrack;
     SoundDriverTable.close_track = CloseTrack;
     SoundDriverTable.play_position = PlayPosition;
-    SoundDriverTable.played = Played;
+    // The position is what has been heard already, not an estimate ahead of it.
+    SoundDriverTable.played = nullptr;
     SoundDriverTable.reset = Reset;
     SoundDriverTable.pause = Pause;
     SoundDriverTable.resume = Resume;
