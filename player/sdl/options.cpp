@@ -87,9 +87,9 @@ bool ParseNativeOptions(int argc, char** argv, NativeOptions* o, std::string* er
     s.KeepPlayingUnfocused = true;
     bool scaleGiven = false;
     opterr = 0;  // the messages below are the program's own
-    optind = 1;
+    optind = 0;  // glibc: start afresh, also inside a cluster of short options
     for (;;) {
-        const int previous = optind;
+        const int previous = optind ? optind : 1;
         const int c = getopt_long(argc, argv, ":hV", kOptions, nullptr);
         if (c == -1) break;
         const std::string arg = optarg ? optarg : "";

@@ -73,7 +73,10 @@ void CloseDisplay() {
 bool OpenSdlWindow(uint32_t width, uint32_t height, uint32_t scale, uint32_t doubling, bool fullScreen) {
     const int w = static_cast<int>(width * scale), h = static_cast<int>(height * scale);
     if (!window) {
-        const Uint32 flags = SDL_WINDOW_RESIZABLE | (fullScreen ? SDL_WINDOW_FULLSCREEN_DESKTOP : 0);
+        // Shown once the display's renderer exists: SDL may make the window
+        // anew for it.
+        const Uint32 flags =
+            SDL_WINDOW_RESIZABLE | SDL_WINDOW_HIDDEN | (fullScreen ? SDL_WINDOW_FULLSCREEN_DESKTOP : 0);
         window = SDL_CreateWindow(PlayerTitle(), SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED, w, h, flags);
         if (!window) return false;
     } else if (!(SDL_GetWindowFlags(window) & SDL_WINDOW_FULLSCREEN_DESKTOP)) {
@@ -83,7 +86,11 @@ bool OpenSdlWindow(uint32_t width, uint32_t height, uint32_t scale, uint32_t dou
     }
     CloseDisplay();
     display = SdlDisplayOpen(window, width, height, scale, doubling);
-    return display != nullptr;
+    if (!display) return false;
+    SDL_ShowWindow(window);
+    SDL_RaiseWindow(window);
+    SdlDisplayPresent(display);
+    return true;
 }
 
 void CloseSdlWindow() {

@@ -28,8 +28,7 @@ listen() {
   local what=$1 how=$2 rate=$3 bits=$4 channels=$5 mode=$6 frames=$7
   "$SOUNDMOVIE" write movie.qvl movie.pcm "$rate" "$bits" "$channels" "$mode" "$frames" "$FPS" >/dev/null ||
     { echo "FAIL ($what): no movie"; fail=1; return; }
-  sound_device_stop
-  sound_device_start
+  sound_device_ready
   WATCH_TIMES=times.txt play --frame-in-title movie.qvl
   local paused_ms=0
   if [ "$how" = paused ]; then
@@ -48,7 +47,7 @@ listen() {
     fi
   fi
   finish 60
-  sound_device_stop
+  sound_device_done
   [ "$PLAYER_CODE" = 0 ] || { echo "FAIL ($what): the player exited with $PLAYER_CODE: $(head -2 err.txt)"; fail=1; return; }
   "$SOUNDMOVIE" measure movie.pcm "$rate-$channels-$bits" "$FPS" "$SOUND_FILE" "$SOUND_LOG" times.txt > measured.txt ||
     { echo "FAIL ($what): nothing to measure"; fail=1; return; }

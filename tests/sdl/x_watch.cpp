@@ -6,8 +6,9 @@
 // seen (Unix seconds, the clock the test's sound device keeps): titles are
 // timed as the X server announces them, not by polling.
 //   x_watch OUTFILE [TIMEOUT_MS=60000 [TIMESFILE]]
-// Ends when the window has gone again, or at the timeout. Exit code 0 when a
-// window was seen, 1 when none appeared.
+// Ends when the window has gone again (and no other player window came in
+// its place within a second: SDL may make a window anew for its renderer),
+// or at the timeout. Exit code 0 when a window was seen, 1 when none appeared.
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <poll.h>
@@ -87,7 +88,15 @@ int main(int argc, char** argv) {
     XSelectInput(x, w, PropertyChangeMask | StructureNotifyMask);
     std::string last;
     bool gone = false;
-    while (!gone && Now() < deadline) {
+    while (Now() < deadline) {
+        if (gone) {
+            const double until = Now() + 1;
+            w = 0;
+            while (!(w = FindPlayer(x)) && Now() < until) poll(nullptr, 0, 5);
+            if (!w) break;
+            XSelectInput(x, w, PropertyChangeMask | StructureNotifyMask);
+            gone = false;
+        }
         const std::string now = Describe(x, w);
         if (!now.empty() && now != last) {
             const double seen = Now();
