@@ -16,7 +16,7 @@ PACKAGES=(
   clang libclang-rt-14-dev
   g++-mingw-w64-i686 g++-mingw-w64-x86-64-posix mingw-w64-tools
   wine wine32:i386 wine64
-  xvfb xauth x11-apps xdotool imagemagick
+  xvfb xauth x11-apps x11-utils xdotool imagemagick
   libsdl2-dev
   python3
   emscripten node-acorn chromium

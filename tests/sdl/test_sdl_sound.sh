@@ -1,8 +1,8 @@
 #!/bin/bash
 # The native player's sound, through SDL's ALSA output into a device that
 # keeps real time: movies whose sound (a sweep under noise) never repeats,
-# played with their frame numbers in the title while x_watch times every
-# title. The device must have been opened at the track's own format (16-bit
+# played with their frame numbers in the title, each title timed as the X
+# server announces it. The device must have been opened at the track's own format (16-bit
 # stereo at 22050 Hz packed, 8-bit mono at 11025 Hz raw) and the recording
 # must be the decoded track exactly: nothing dropped, repeated, changed or
 # inserted, none of the shown frames' sound lost at the end. The frames must
@@ -14,7 +14,7 @@
 set -u
 source "$(dirname "$0")/sdl_helpers.sh"
 SOUNDMOVIE=$QUARVEL_NATIVE_BIN/soundmovie
-need_tools "$PLAYER" "$QUARVEL_NATIVE_BIN/x_watch" "$SOUNDMOVIE"
+need_tools "$PLAYER" "$SOUNDMOVIE"
 fail=0
 FPS=15
 WORK=$(mktemp -d "${TMPDIR:-/tmp}/quarvel-sdl-sound.XXXXXX")
