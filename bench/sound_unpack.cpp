@@ -3,39 +3,17 @@
 // one chunk of 94080 unpacked bytes unpacked into a 102400-byte ring.
 #include <benchmark/benchmark.h>
 
-#include <random>
 #include <vector>
 
+#include "bench/bench_data.h"
 #include "movie/sound_unpack.h"
 #include "tests/sound/sound_pack.h"
 
 namespace {
 
-std::vector<uint8_t> MakeSound(bool stereo, bool wide, size_t bytes) {
-    std::mt19937 rng(7);
-    size_t fs = (stereo ? 2 : 1) * (wide ? 2 : 1);
-    std::vector<uint8_t> pcm(bytes / fs * fs);
-    double level[2] = {0, 0}, speed[2] = {0, 0};
-    std::normal_distribution<double> noise(0.0, wide ? 160.0 : 0.6);
-    for (size_t f = 0; f < pcm.size() / fs; f++)
-        for (int ch = 0; ch < (stereo ? 2 : 1); ch++) {
-            speed[ch] = speed[ch] * 0.95 + noise(rng);
-            level[ch] = level[ch] * 0.999 + speed[ch];
-            int v = static_cast<int>(level[ch]);
-            uint8_t* p = &pcm[f * fs + ch * (wide ? 2 : 1)];
-            if (wide) {
-                p[0] = static_cast<uint8_t>(v);
-                p[1] = static_cast<uint8_t>(v >> 8);
-            } else {
-                p[0] = static_cast<uint8_t>(v + 128);
-            }
-        }
-    return pcm;
-}
-
 void BM_UnpackSound(benchmark::State& state) {
     bool stereo = state.range(0) & 1, wide = state.range(0) & 2;
-    std::vector<uint8_t> pcm = MakeSound(stereo, wide, 94080);
+    std::vector<uint8_t> pcm = benchdata::MakeSound(stereo, wide, 94080);
     std::vector<uint8_t> stream = soundpack::Pack(pcm, stereo, wide);
     std::vector<uint32_t> scratch(kSoundScratchBytes / 4);
     std::vector<uint8_t> ring(102400);

@@ -54,6 +54,9 @@ constexpr BlitDSP MakeSse2() {
 constexpr BlitDSP MakeAvx2() {
     BlitDSP c = MakeSse2();
     c.interlace8 = Interlace8_avx2;
+    c.smooth8 = Smooth8_avx2;
+    c.smooth16 = Smooth16_avx2;
+    c.double16 = Double16_avx2;
     c.trans8 = Trans8_avx2;
     c.merge8 = Merge8_avx2;
     c.mask8 = Mask8_avx2;

@@ -119,6 +119,9 @@ DECL_SELECT8_FN(Merge8_sse2);
 DECL_SELECT8_FN(Mask8_sse2);
 
 DECL_BLIT8_FN(Interlace8_avx2);
+DECL_SMOOTH8_FN(Smooth8_avx2);
+DECL_SMOOTH16_FN(Smooth16_avx2);
+DECL_BLIT16_FN(Double16_avx2);
 DECL_TRANS8_FN(Trans8_avx2);
 DECL_SELECT8_FN(Merge8_avx2);
 DECL_SELECT8_FN(Mask8_avx2);

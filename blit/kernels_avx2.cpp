@@ -1,8 +1,11 @@
 // AVX2 kernels: thirty-two bytes a step where that measured faster than
-// SSE2 (interlacing and the selecting copies; doubling is bound by its
-// stores and gains nothing). The rest of a row falls to sixteen-byte steps
-// and then single pixels.
+// SSE2 (interlacing and the selecting copies; 8-bit doubling is bound by its
+// stores and gains nothing), and table lookups by gathers (smoothing, 16-bit
+// doubling). The rest of a row falls to sixteen-byte steps and then single
+// pixels.
 #include <immintrin.h>
+
+#include <cstring>
 
 #include "blit/kernels.h"
 
@@ -91,5 +94,143 @@ DECL_SELECT8_FN(Mask8_avx2) {
         dst += width + dstStep;
         src += width + srcStep;
         second += width + srcStep;
+    }
+}
+
+// Smoothing: the three (Smooth16: four) table entries of eight pixels come
+// from one gather each. A gather reads 32 bits at a time; none may reach
+// past the table's last entry.
+namespace {
+
+// Eight source pixels widened to 32-bit lanes.
+inline __m256i Widen8(const uint8_t* p) { return _mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p))); }
+
+// Entries of an 8-bit table: each gather reads the aligned 32 bits that
+// hold its entry (the index with its low bits cleared) and shifts the entry
+// out of them.
+inline __m256i LookByte(const uint8_t* table, __m256i index) {
+    const __m256i word = _mm256_and_si256(index, _mm256_set1_epi32(~3));
+    const __m256i got = _mm256_i32gather_epi32(reinterpret_cast<const int*>(table), word, 1);
+    const __m256i shift = _mm256_slli_epi32(_mm256_and_si256(index, _mm256_set1_epi32(3)), 3);
+    return _mm256_and_si256(_mm256_srlv_epi32(got, shift), _mm256_set1_epi32(0xFF));
+}
+
+// Entries of a 16-bit table in the low halves of the lanes; the high halves
+// hold the next entries. The last entry has no next one to read with it: its
+// lanes are left out of the gather and take `last` instead.
+inline __m256i LookWords(const uint16_t* table, __m256i index, __m256i last) {
+    const __m256i inside = _mm256_cmpgt_epi32(_mm256_set1_epi32(65535), index);
+    return _mm256_mask_i32gather_epi32(last, reinterpret_cast<const int*>(table), index, inside, 2);
+}
+
+// The left neighbours of pixels x..x+7: the pixels one to the left, or in
+// column 0 the pixel itself.
+inline __m256i Left8(const uint8_t* row, int x) {
+    if (x) return Widen8(row + x - 1);
+    const __m256i c = Widen8(row);
+    // Lanes shifted up by one, lane 0 repeated.
+    return _mm256_permutevar8x32_epi32(c, _mm256_setr_epi32(0, 0, 1, 2, 3, 4, 5, 6));
+}
+
+}  // namespace
+
+DECL_SMOOTH8_FN(Smooth8_avx2) {
+    const uint8_t* up = src;
+    for (int y = 0; y < height; ++y) {
+        uint8_t* top = dst;
+        uint8_t* bottom = dst + dstPitch;
+        int x = 0;
+        for (; x + 8 <= width; x += 8) {
+            const __m256i c = Widen8(src + x), u = Widen8(up + x), l = Left8(src, x);
+            const __m256i c8 = _mm256_slli_epi32(c, 8);
+            const __m256i lu = LookByte(smoothTable, _mm256_or_si256(_mm256_slli_epi32(l, 8), u));
+            const __m256i cu = LookByte(smoothTable, _mm256_or_si256(c8, u));
+            const __m256i cl = LookByte(smoothTable, _mm256_or_si256(c8, l));
+            // Pixel pairs as 16-bit words: T(l,u) T(c,u) above, T(c,l) c below.
+            const __m256i upper = _mm256_or_si256(lu, _mm256_slli_epi32(cu, 8));
+            const __m256i lower = _mm256_or_si256(cl, c8);
+            // Words of upper 0-3, lower 0-3 | upper 4-7, lower 4-7; then in order.
+            const __m256i both = _mm256_permute4x64_epi64(_mm256_packus_epi32(upper, lower), 0xD8);
+            Store16(top + 2 * x, _mm256_castsi256_si128(both));
+            Store16(bottom + 2 * x, _mm256_extracti128_si256(both, 1));
+        }
+        uint32_t l = x ? src[x - 1] : src[0];
+        for (; x < width; ++x) {
+            const uint32_t c = src[x], u = up[x];
+            top[2 * x] = smoothTable[l * 256 + u];
+            top[2 * x + 1] = smoothTable[c * 256 + u];
+            bottom[2 * x] = smoothTable[c * 256 + l];
+            bottom[2 * x + 1] = static_cast<uint8_t>(c);
+            l = c;
+        }
+        up = src;
+        src += srcPitch;
+        dst += 2 * dstPitch;
+    }
+}
+
+DECL_SMOOTH16_FN(Smooth16_avx2) {
+    const __m256i last = _mm256_set1_epi32(smoothTable[65535]);
+    const __m256i low = _mm256_set1_epi32(0xFFFF);
+    // T(c, c) for every c, gathered from 1 KB instead of from 256 cache
+    // lines spread over the table; not worth building for a few pixels.
+    alignas(32) uint32_t diagonal[256];
+    const bool ownDiagonal = width >= 8 && static_cast<int64_t>(width) * height >= 256;
+    if (ownDiagonal)
+        for (int c = 0; c < 256; ++c) diagonal[c] = smoothTable[c * 257];
+    const uint8_t* up = src;
+    for (int y = 0; y < height; ++y) {
+        uint8_t* top = dst;
+        uint8_t* bottom = dst + dstPitch;
+        int x = 0;
+        for (; x + 8 <= width; x += 8) {
+            const __m256i c = Widen8(src + x), u = Widen8(up + x), l = Left8(src, x);
+            const __m256i c8 = _mm256_slli_epi32(c, 8);
+            const __m256i lu = LookWords(smoothTable, _mm256_or_si256(_mm256_slli_epi32(l, 8), u), last);
+            const __m256i cu = LookWords(smoothTable, _mm256_or_si256(c8, u), last);
+            const __m256i cl = LookWords(smoothTable, _mm256_or_si256(c8, l), last);
+            const __m256i cc = ownDiagonal ? _mm256_i32gather_epi32(reinterpret_cast<const int*>(diagonal), c, 4)
+                                           : LookWords(smoothTable, _mm256_or_si256(c8, c), last);
+            Store(top + 4 * x, _mm256_or_si256(_mm256_and_si256(lu, low), _mm256_slli_epi32(cu, 16)));
+            Store(bottom + 4 * x, _mm256_or_si256(_mm256_and_si256(cl, low), _mm256_slli_epi32(cc, 16)));
+        }
+        uint32_t l = x ? src[x - 1] : src[0];
+        for (; x < width; ++x) {
+            const uint32_t c = src[x], u = up[x];
+            const uint32_t upper = smoothTable[l * 256 + u] | static_cast<uint32_t>(smoothTable[c * 256 + u]) << 16;
+            const uint32_t lower = smoothTable[c * 256 + l] | static_cast<uint32_t>(smoothTable[c * 257]) << 16;
+            std::memcpy(top + 4 * x, &upper, 4);
+            std::memcpy(bottom + 4 * x, &lower, 4);
+            l = c;
+        }
+        up = src;
+        src += srcPitch;
+        dst += 2 * dstPitch;
+    }
+}
+
+// Double16: every colour doubled into a 32-bit pair once per call, then
+// eight pairs a step come from one gather of that 1 KB table (which stays
+// in the first-level cache) and go to both lines. Narrow or small
+// rectangles do not pay for the table.
+DECL_BLIT16_FN(Double16_avx2) {
+    if (width < 16 || static_cast<int64_t>(width) * height < 256)
+        return Double16_sse2(dst, dstStride, src, srcStep, width, height, colorTable16);
+    alignas(32) uint32_t pairs[256];
+    for (int i = 0; i < 256; ++i) pairs[i] = colorTable16[i] * 0x10001u;
+    for (int y = 0; y < height; ++y) {
+        uint8_t* below = dst + dstStride;
+        int x = 0;
+        for (; x + 8 <= width; x += 8) {
+            const __m256i p = _mm256_i32gather_epi32(reinterpret_cast<const int*>(pairs), Widen8(src + x), 4);
+            Store(dst + 4 * x, p);
+            Store(below + 4 * x, p);
+        }
+        for (; x < width; ++x) {
+            std::memcpy(dst + 4 * x, &pairs[src[x]], 4);
+            std::memcpy(below + 4 * x, &pairs[src[x]], 4);
+        }
+        dst += 2 * dstStride;
+        src += width + srcStep;
     }
 }

@@ -41,27 +41,33 @@ inline void DoubleRow8(uint8_t* out, ptrdiff_t below, const uint8_t* in, int wid
     }
 }
 
-// Eight looked-up pixels gathered into one register.
-inline __m128i Look8(const uint8_t* in, const uint16_t* t) {
-    const uint32_t a = Load32(in), b = Load32(in + 4);
-    return _mm_setr_epi16(static_cast<short>(t[Byte(a, 0)]), static_cast<short>(t[Byte(a, 1)]),
-                          static_cast<short>(t[Byte(a, 2)]), static_cast<short>(t[Byte(a, 3)]),
-                          static_cast<short>(t[Byte(b, 0)]), static_cast<short>(t[Byte(b, 1)]),
-                          static_cast<short>(t[Byte(b, 2)]), static_cast<short>(t[Byte(b, 3)]));
-}
+// Every colour duplicated into a 32-bit pair, built per call (1 KB): four
+// pairs join in a register from 32-bit pieces, which a 32-bit compiler keeps
+// in registers (16-bit pieces would go through memory).
+struct PairTable {
+    uint32_t pairs[256];
+    explicit PairTable(const uint16_t* table) {
+        for (int i = 0; i < 256; ++i) pairs[i] = table[i] * 0x10001u;
+    }
+    __m128i Four(uint32_t v) const {
+        return _mm_setr_epi32(static_cast<int>(pairs[Byte(v, 0)]), static_cast<int>(pairs[Byte(v, 1)]),
+                              static_cast<int>(pairs[Byte(v, 2)]), static_cast<int>(pairs[Byte(v, 3)]));
+    }
+};
+
+// Small rectangles do not pay for the pair table.
+inline bool FewPixels(int width, int height) { return width < 8 || static_cast<int64_t>(width) * height < 256; }
 
 template <bool kTwoLines>
-inline void DoubleRow16(uint8_t* out, ptrdiff_t below, const uint8_t* in, int width, const uint16_t* table) {
+inline void DoubleRow16(uint8_t* out, ptrdiff_t below, const uint8_t* in, int width, const PairTable& t) {
     int x = 0;
     for (; x + 8 <= width; x += 8) {
-        const __m128i p = Look8(in + x, table);
-        Put<kTwoLines>(out + 4 * x, below, _mm_unpacklo_epi16(p, p));
-        Put<kTwoLines>(out + 4 * x + 16, below, _mm_unpackhi_epi16(p, p));
+        Put<kTwoLines>(out + 4 * x, below, t.Four(Load32(in + x)));
+        Put<kTwoLines>(out + 4 * x + 16, below, t.Four(Load32(in + x + 4)));
     }
     for (; x < width; ++x) {
-        const uint32_t pair = table[in[x]] * 0x10001u;
-        Store32(out + 4 * x, pair);
-        if (kTwoLines) Store32(out + below + 4 * x, pair);
+        Store32(out + 4 * x, t.pairs[in[x]]);
+        if (kTwoLines) Store32(out + below + 4 * x, t.pairs[in[x]]);
     }
 }
 
@@ -88,16 +94,20 @@ DECL_BLIT8_FN(Interlace8_sse2) {
 }
 
 DECL_BLIT16_FN(Double16_sse2) {
+    if (FewPixels(width, height)) return Double16_plain(dst, dstStride, src, srcStep, width, height, colorTable16);
+    const PairTable pairs(colorTable16);
     for (int y = 0; y < height; ++y) {
-        DoubleRow16<true>(dst, dstStride, src, width, colorTable16);
+        DoubleRow16<true>(dst, dstStride, src, width, pairs);
         dst += 2 * dstStride;
         src += width + srcStep;
     }
 }
 
 DECL_BLIT16_FN(Interlace16_sse2) {
+    if (FewPixels(width, height)) return Interlace16_plain(dst, dstStride, src, srcStep, width, height, colorTable16);
+    const PairTable pairs(colorTable16);
     for (int y = 0; y < height; ++y) {
-        DoubleRow16<false>(dst, 0, src, width, colorTable16);
+        DoubleRow16<false>(dst, 0, src, width, pairs);
         dst += 4 * width + dstStride;
         src += width + srcStep;
     }

@@ -48,16 +48,20 @@ inline void Store64(uint8_t* p, uint64_t v) { std::memcpy(p, &v, 8); }
 constexpr uint64_t kRepeat8 = 0x0101010101010101ull;
 constexpr uint64_t kRepeat16 = 0x0001000100010001ull;
 
-// One of the four writer sets: pixel width by Wide, rows written once or
-// twice by Doubled. Chosen once per frame.
-template <bool Wide, bool Doubled>
+// One of the writer sets: pixel width by Wide, rows written once or twice by
+// Doubled, and for 8-bit pixels whether a colour remap applies (16-bit
+// pixels take it through their colour table). Chosen once per frame. The
+// writers take coded values; every colour index goes through Px.
+template <bool Wide, bool Doubled, bool Remapped>
 struct Writer {
     static constexpr uint32_t kBlockBytes = Wide ? 8 : 4;
     static constexpr uint32_t kBandLines = Doubled ? 8 : 4;
 
     ptrdiff_t lineStep;
     const uint16_t* colors;
+    const uint8_t* remap;
 
+    uint32_t Px(uint32_t index) const { return Remapped ? remap[index] : index; }
     uint8_t* RowLine(uint8_t* block, uint32_t r) const {
         return block + static_cast<ptrdiff_t>(Doubled ? 2 * r : r) * lineStep;
     }
@@ -73,8 +77,8 @@ struct Writer {
     // Bits 4r..4r+3 of mask choose the high colour in row r.
     void TwoColor(uint8_t* block, uint32_t pair, uint32_t mask) const {
         if (!Wide) {
-            uint64_t lo = (pair & 0xFF) * kRepeat8;
-            uint64_t diff = lo ^ ((pair >> 8 & 0xFF) * kRepeat8);
+            uint64_t lo = Px(pair & 0xFF) * kRepeat8;
+            uint64_t diff = lo ^ (Px(pair >> 8 & 0xFF) * kRepeat8);
             uint64_t r01 = lo ^ (diff & kMasks.Rows8[mask & 0xFF]);
             uint64_t r23 = lo ^ (diff & kMasks.Rows8[mask >> 8 & 0xFF]);
             PutRow(block, 0, r01);
@@ -90,8 +94,10 @@ struct Writer {
     // ab = first value x 65536 + second: the row is second.lo, second.hi,
     // first.lo, first.hi, which is ab as a little-endian word.
     void FullRow(uint8_t* block, uint32_t r, uint32_t ab) const {
-        if (!Wide) {
+        if (!Wide && !Remapped) {
             PutRow(block, r, ab);
+        } else if (!Wide) {
+            PutRow(block, r, Px(ab & 0xFF) | Px(ab >> 8 & 0xFF) << 8 | Px(ab >> 16 & 0xFF) << 16 | Px(ab >> 24) << 24);
         } else {
             uint64_t v = colors[ab & 0xFF] | static_cast<uint64_t>(colors[ab >> 8 & 0xFF]) << 16 |
                          static_cast<uint64_t>(colors[ab >> 16 & 0xFF]) << 32 |
@@ -104,7 +110,8 @@ struct Writer {
         const size_t bytes = static_cast<size_t>(k) * kBlockBytes;
         uint8_t* line = block;
         if (!Wide) {
-            for (uint32_t l = 0; l < kBandLines; ++l, line += lineStep) std::memset(line, static_cast<int>(color), bytes);
+            for (uint32_t l = 0; l < kBandLines; ++l, line += lineStep)
+                std::memset(line, static_cast<int>(Px(color)), bytes);
         } else {
             const uint64_t v = colors[color] * kRepeat16;
             for (uint32_t l = 0; l < kBandLines; ++l, line += lineStep)
@@ -148,10 +155,16 @@ struct ChangeCounter {
     }
 };
 
-template <class R, bool Wide, bool Doubled>
-void DecodeBlocks(R& reader, DecodeTables* tables, FrameTarget* t, const uint16_t* colors) {
-    using W = Writer<Wide, Doubled>;
-    const W w{t->LineStep, colors};
+// The reader and the decoder are locals here and everything they do is
+// inlined, so their state stays in registers: a reader the compiler had to
+// keep in memory would put a store and a load between every two codes.
+template <class R, bool Wide, bool Doubled, bool Remapped>
+__attribute__((noinline)) void DecodeBlocks(const uint8_t* data, uint32_t size, DecodeTables* tables, FrameTarget* t,
+                                            const uint16_t* colors) {
+    using W = Writer<Wide, Doubled, Remapped>;
+    const W w{t->LineStep, colors, tables->Remap};
+    R reader;
+    reader.Start(data, size);
     ValueDecoder<R> dec(tables, &reader);
 
     const uint32_t bpr = t->BlocksPerRow;
@@ -170,7 +183,7 @@ void DecodeBlocks(R& reader, DecodeTables* tables, FrameTarget* t, const uint16_
     };
 
     while (left) {
-        const uint32_t v = dec.Type();
+        const uint32_t v = dec.TypeCode();
         const uint32_t kind = v & 3;
         uint32_t n = kRunLengthTable[v >> 2 & 63];
         if (kind == kSkip) changes.Skipped(n);
@@ -203,7 +216,7 @@ void DecodeBlocks(R& reader, DecodeTables* tables, FrameTarget* t, const uint16_
             }
             case kTwoColor:
                 do {
-                    const uint32_t cm = dec.ColorAndMap();
+                    const uint32_t cm = dec.ColorAndMapCode();
                     w.TwoColor(rowBase + static_cast<size_t>(col) * W::kBlockBytes, cm >> 16, cm & 0xFFFF);
                     nextBlock();
                 } while (--n);
@@ -211,7 +224,7 @@ void DecodeBlocks(R& reader, DecodeTables* tables, FrameTarget* t, const uint16_
             default:  // kFull
                 do {
                     uint8_t* block = rowBase + static_cast<size_t>(col) * W::kBlockBytes;
-                    for (uint32_t r = 0; r < 4; ++r) w.FullRow(block, r, dec.FullPair());
+                    dec.FullBlockCodes([&](uint32_t r, uint32_t ab) { w.FullRow(block, r, ab); });
                     nextBlock();
                 } while (--n);
                 break;
@@ -222,13 +235,22 @@ void DecodeBlocks(R& reader, DecodeTables* tables, FrameTarget* t, const uint16_
 
 template <class R>
 void DecodeWith(const uint8_t* data, uint32_t size, DecodeTables* tables, FrameTarget* t, const uint16_t* colors) {
-    R reader;
-    reader.Start(data, size);
-    const bool wide = t->Wide();
-    if (!wide && !t->Doubled) DecodeBlocks<R, false, false>(reader, tables, t, colors);
-    else if (!wide) DecodeBlocks<R, false, true>(reader, tables, t, colors);
-    else if (!t->Doubled) DecodeBlocks<R, true, false>(reader, tables, t, colors);
-    else DecodeBlocks<R, true, true>(reader, tables, t, colors);
+    if (t->Wide()) {
+        // 16-bit pixels take the remap through their colour table.
+        uint16_t remapped[256];
+        if (tables->Remapped) {
+            for (uint32_t i = 0; i < 256; ++i) remapped[i] = colors[tables->Remap[i]];
+            colors = remapped;
+        }
+        if (!t->Doubled) DecodeBlocks<R, true, false, false>(data, size, tables, t, colors);
+        else DecodeBlocks<R, true, true, false>(data, size, tables, t, colors);
+    } else if (tables->Remapped) {
+        if (!t->Doubled) DecodeBlocks<R, false, false, true>(data, size, tables, t, colors);
+        else DecodeBlocks<R, false, true, true>(data, size, tables, t, colors);
+    } else {
+        if (!t->Doubled) DecodeBlocks<R, false, false, false>(data, size, tables, t, colors);
+        else DecodeBlocks<R, false, true, false>(data, size, tables, t, colors);
+    }
 }
 
 }  // namespace

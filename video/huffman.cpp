@@ -134,6 +134,31 @@ void BuildLookup(DecodeTables* tables, int tree, uint32_t arrayOffset, const uin
     }
 }
 
+// The decoder's fast table: per index, the code the bits begin with, as far
+// as the table's width reaches (see kFastBits).
+void BuildFast(DecodeTables* tables, int tree, const uint32_t* nodes, uint32_t count, const int32_t escapeLeaf[3]) {
+    const uint32_t B = kFastBits[tree];
+    uint32_t* fast = tables->Fast(tree);
+    for (uint32_t i = 0; i < (1u << B); ++i) {
+        uint32_t loc = 0, bits = 0;
+        while (bits < B && IsInteriorFirstForm(nodes[loc])) {
+            uint32_t next = (i >> bits) & 1 ? loc + (nodes[loc] >> 16) * 2 : loc + 1;
+            ++bits;
+            if (next >= count) break;
+            loc = next;
+        }
+        if (IsInteriorFirstForm(nodes[loc])) {
+            fast[i] = kFastSlow;
+            continue;
+        }
+        uint32_t escape = 0;
+        for (uint32_t k = 0; k < 3 && !escape; ++k)
+            if (escapeLeaf[k] == static_cast<int32_t>(loc)) escape = kFastEscapes[k];
+        const uint32_t coded = escape ? 0 : nodes[loc] >> 16;
+        fast[i] = coded << 16 | escape | bits;
+    }
+}
+
 // Depth of the subtree under `loc`, counted up to `limit`.
 uint32_t SubtreeDepth(const uint32_t* nodes, uint32_t count, uint32_t loc, uint32_t limit) {
     struct Item {
@@ -202,6 +227,9 @@ void SetAbsent(DecodeTables* tables, int tree) {
     rec.Cache[0] = rec.Cache[1] = rec.Cache[2] = loc;
     uint32_t* lookup = tables->Lookup(tree);
     for (uint32_t i = 0; i < (1u << kLookupBits[tree]); ++i) lookup[i] = loc << 8;
+    // Every code is the stand-in, which is cache position 0, from no bits.
+    uint32_t* fast = tables->Fast(tree);
+    for (uint32_t i = 0; i < (1u << kFastBits[tree]); ++i) fast[i] = kFastEscape0;
 }
 
 }  // namespace
@@ -219,6 +247,9 @@ void BuildDecodeTables(uint8_t* work, uint32_t workSize, DecodeTables* tables, c
     ByteTree lowTree, highTree;
     SetSingleLeaf(lowTree);
     SetSingleLeaf(highTree);
+
+    tables->Remapped = 0;
+    for (uint32_t i = 0; i < 256; ++i) tables->Remap[i] = static_cast<uint8_t>(i);
 
     uint32_t counts[4] = {0, 0, 0, 0};
     uint32_t arrayOffset = kNodeArraysOffset;
@@ -263,6 +294,7 @@ void BuildDecodeTables(uint8_t* work, uint32_t workSize, DecodeTables* tables, c
         else rec.Cache[2] = mt.escapeLeaf[1] >= 0 ? spare + 4 : spare + 8;
 
         BuildLookup(tables, tree, thisOffset, nodes, mt.count);
+        BuildFast(tables, tree, nodes, mt.count, mt.escapeLeaf);
         BuildSubLookups(tables, tree, thisOffset, nodes, mt.count, &poolUsed, kPoolEnd[tree]);
     }
 

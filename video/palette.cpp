@@ -103,6 +103,12 @@ void ForEachLeaf(DecodeTables* t, int tree, F f) {
 }  // namespace
 
 void RemapDecodeTables(DecodeTables* t, const uint8_t remap[256]) {
+    // The decoder applies the remap as it writes pixels.
+    t->Remapped = 0;
+    for (uint32_t i = 0; i < 256; ++i) {
+        t->Remap[i] = remap[i];
+        if (remap[i] != i) t->Remapped = 1;
+    }
     for (int tree : {kColorTree, kFullTree}) {
         ForEachLeaf(t, tree, [&](uint32_t* node) {
             const uint32_t coded = *node & 0xFFFF;
