@@ -17,6 +17,9 @@ export SDL_VIDEODRIVER=x11 SDL_AUDIODRIVER=alsa
 # leaks of no module at all, which no suppression can name.
 export ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0"
 
+# bad TEXT: a failed check.
+bad() { echo "FAIL ($*)"; fail=1; }
+
 # play ARGS...: starts the player and a watcher that writes each title its
 # window takes to watch.txt (and, with WATCH_TIMES=FILE, after its wall-clock
 # time to FILE); standard output and error go to out.txt and err.txt.

@@ -1,13 +1,13 @@
 #!/bin/bash
 # The native player as a person meets it. Frames (compared in the 5-6-5
-# colours of the player's texture): a movie whose
-# palette changes twice mid-movie is played, paused with Space and stepped
-# with Enter; the window must then hold quarvdump's frame for the title's
-# frame number, pixel for pixel, at 1x and at 2x plain, interlaced (every
-# other line black) and smoothed (in-between colours, as the whole frame
-# smooths); a window made larger shows the frame scaled. Options and errors: a table
-# of command lines with the exit code and the one-line message or the
-# summary each must give, and no window left behind.
+# colours of the player's texture): a movie whose palette changes twice
+# mid-movie is played, paused with Space and stepped with Enter; the window
+# must then hold quarvdump's frame for the title's frame number, pixel for
+# pixel, at 1x and at 2x plain, interlaced (every other line black) and
+# smoothed (in-between colours, as the whole frame smooths); a window made
+# larger shows the frame scaled. Options and errors: a table of command
+# lines with the exit code and the one-line message or the summary each
+# must give.
 set -u
 source "$(dirname "$0")/sdl_helpers.sh"
 need_tools "$PLAYER"
@@ -38,112 +38,90 @@ make_palette_movie() {
 smooth_expected() {
   python3 - "$1" "$2" <<'PY'
 import sys
-_, w, h, _, p = open(sys.argv[1], 'rb').read().split(None, 4)
-w, h = int(w), int(h)
+d = open(sys.argv[1], 'rb').read(); w, h = map(int, d.split(None, 3)[1:3]); p = d[-3 * w * h:]
 px = lambda x, y: p[(y * w + x) * 3:(y * w + x) * 3 + 3]
 mean = lambda a, b: bytes(((i & 0xFE) + (j & 0xFE)) // 2 for i, j in zip(a, b))
-out = [[b''] * 2 * w for _ in range(2 * h)]
-for y in range(h):
-    for x in range(w):
-        c = px(x, y); l = px(x - 1, y) if x else c; u = px(x, y - 1) if y else c
-        out[2 * y][2 * x:2 * x + 2] = [mean(l, u), mean(c, u)]
-        out[2 * y + 1][2 * x:2 * x + 2] = [mean(c, l), c]
-open(sys.argv[2], 'wb').write(b'P6\n%d %d\n255\n' % (2 * w, 2 * h) + b''.join(b''.join(r) for r in out))
+out = bytearray()
+for Y in range(2 * h):
+    for X in range(2 * w):
+        x, y = X // 2, Y // 2; c, l, u = px(x, y), px(max(x - 1, 0), y), px(x, max(y - 1, 0))
+        out += {(0, 0): mean(l, u), (1, 0): mean(c, u), (0, 1): mean(c, l), (1, 1): c}[X % 2, Y % 2]
+open(sys.argv[2], 'wb').write(b'P6 %d %d 255\n' % (2 * w, 2 * h) + out)
 PY
 }
 
-# screenshot16 OUT.xwd: the 24-bit screen in the form compare_area reads
-# for a 16-bit one (3 bytes a pixel, the 5-6-5 value in the low 16 bits),
-# so that the player's 5-6-5 colours compare exactly however the screen
-# widened them to 8 bits.
-screenshot16() {
-  screenshot "$1.24" && python3 - "$1.24" "$1" <<'PY'
+# shown NAME FRAME.ppm W H [interlaced]: whether the W x H area at the
+# window's x, y holds FRAME (compare_area), in 5-6-5 colours: the 24-bit
+# screen is first put in the form compare_area reads for a 16-bit one (the
+# 5-6-5 value in the low 16 bits), so that the player's colours compare
+# exactly however the screen widened them to 8 bits.
+shown() {
+  local name=$1 result; shift
+  screenshot shot24.xwd && python3 - shot24.xwd shot.xwd <<'PY'
 import struct, sys
-data = bytearray(open(sys.argv[1], 'rb').read())
-f = struct.unpack('>25I', data[:100])
+d = bytearray(open(sys.argv[1], 'rb').read()); f = struct.unpack('>25I', d[:100])
 if f[11] == 24 and f[14:17] == (0xFF0000, 0xFF00, 0xFF):
-    start, w, h, line = f[0] + f[19] * 12, f[4], f[5], f[12]
-    big = f[7] == 1
-    for y in range(h):
-        for x in range(w):
-            at = start + y * line + x * 3
-            v = int.from_bytes(data[at:at + 3], 'big' if big else 'little')
-            v = (v >> 19 & 0x1F) << 11 | (v >> 10 & 0x3F) << 5 | (v >> 3 & 0x1F)
-            data[at:at + 3] = v.to_bytes(3, 'big' if big else 'little')
-open(sys.argv[2], 'wb').write(data)
+    start, order = f[0] + f[19] * 12, 'big' if f[7] else 'little'
+    for y in range(f[5]):
+        for at in range(start + y * f[12], start + y * f[12] + 3 * f[4], 3):
+            v = int.from_bytes(d[at:at + 3], order)
+            d[at:at + 3] = ((v >> 19 & 0x1F) << 11 | (v >> 10 & 0x3F) << 5 | (v >> 3 & 0x1F)).to_bytes(3, order)
+open(sys.argv[2], 'wb').write(d)
 PY
+  if result=$(compare_area shot.xwd "$x" "$y" "$1" "$2" "$3" 16 "${@:4}"); then
+    echo "ok ($name): $2x$3 at $x,$y, $1: $result"
+  else bad "$name: $2x$3 at $x,$y, $1: $result"; fi
 }
 
 # step_case NAME plain|interlaced|smooth OPTIONS...
 step_case() {
-  local name=$1 expect=$2; shift 2
+  local name=$1 mode=$2 n next w h x y frame; shift 2
   play --frame-in-title --no-sound --loop=0 "$@" movie.qvl
   if ! wait_line 'Frame: (1[3-9]|2[0-9])$' 60; then
-    echo "FAIL ($name): the movie did not play into its second palette ($(tail -1 watch.txt 2>/dev/null); $(head -2 err.txt))"
-    fail=1; finish 5; return
+    bad "$name: the movie did not play into its second palette ($(tail -1 watch.txt 2>/dev/null); $(head -2 err.txt))"
+    finish 5; return
   fi
-  press space
-  sleep 0.5
-  local n next
-  n=$(caption_frame)
-  sleep 0.5
-  [ "$(caption_frame)" = "$n" ] || { echo "FAIL ($name): frames went on after Space ($n, then $(caption_frame))"; fail=1; }
+  press space; sleep 0.5; n=$(caption_frame); sleep 0.5
+  [ "$(caption_frame)" = "$n" ] || bad "$name: frames went on after Space ($n, then $(caption_frame))"
   next=$((n % FRAMES + 1))
   press Return
-  if ! wait_line "Frame: $next\$" 10; then
-    echo "FAIL ($name): Enter did not show frame $next (title at $(caption_frame))"; fail=1; press Escape; finish 20; return
-  fi
-  sleep 0.5
-  [ "$(caption_frame)" = "$next" ] || { echo "FAIL ($name): more than one frame after Enter"; fail=1; }
-  local w h x y frame result
-  read -r w h x y < <(window_area)
-  screenshot16 "shot-$name.xwd"
-  frame=$(printf 'dump/frame_%05d.ppm' $((next - 1)))
-  case "$expect" in
-    plain) result=$(compare_area "shot-$name.xwd" "$x" "$y" "$frame" "$w" "$h" 16) ;;
-    interlaced) result=$(compare_area "shot-$name.xwd" "$x" "$y" "$frame" "$w" "$h" 16 interlaced) ;;
-    smooth) smooth_expected "$frame" smooth.ppm
-            result=$(compare_area "shot-$name.xwd" "$x" "$y" smooth.ppm "$w" "$h" 16) ;;
-  esac
-  if [ $? = 0 ]; then
-    echo "ok ($name): ${w}x${h} at $x,$y, frame $((next - 1)): $result"
-  else
-    echo "FAIL ($name): ${w}x${h} at $x,$y, frame $((next - 1)): $result"; fail=1
-  fi
-  if [ "$name" = 1x ]; then
-    # The window made twice as large: the same frame, scaled by the renderer.
-    xdotool windowsize --sync "$(xdotool search --onlyvisible --name '^QuarvPlay' | head -1)" $((2 * w)) $((2 * h))
-    if sleep 0.5 && screenshot16 shot-resized.xwd &&
-       result=$(compare_area shot-resized.xwd "$x" "$y" "$frame" $((2 * w)) $((2 * h)) 16); then
-      echo "ok (1x resized): $result"
-    else
-      echo "FAIL (1x resized): $(window_area): $result"; fail=1
+  if wait_line "Frame: $next\$" 10; then
+    sleep 0.5
+    [ "$(caption_frame)" = "$next" ] || bad "$name: more than one frame after Enter"
+    read -r w h x y < <(window_area)
+    frame=$(printf 'dump/frame_%05d.ppm' $((next - 1)))
+    case $mode in
+      plain) shown "$name" "$frame" "$w" "$h" ;;
+      interlaced) shown "$name" "$frame" "$w" "$h" interlaced ;;
+      smooth) smooth_expected "$frame" smooth.ppm && shown "$name" smooth.ppm "$w" "$h" ;;
+    esac
+    if [ "$name" = 1x ]; then
+      # The window made twice as large: the same frame, scaled by the renderer.
+      xdotool windowsize --sync "$(xdotool search --onlyvisible --name '^QuarvPlay' | head -1)" $((2 * w)) $((2 * h))
+      sleep 0.5; shown "1x resized" "$frame" $((2 * w)) $((2 * h))
     fi
-  fi
-  press Escape
-  finish 20
-  [ "$PLAYER_CODE" = 0 ] || { echo "FAIL ($name): the player exited with $PLAYER_CODE: $(head -3 err.txt)"; fail=1; }
+  else bad "$name: Enter did not show frame $next (title at $(caption_frame))"; fi
+  press Escape; finish 20
+  [ "$PLAYER_CODE" = 0 ] || bad "$name: the player exited with $PLAYER_CODE: $(head -3 err.txt)"
 }
 
 # check_run CODE OUT ERR ARGS...: the player's exit code, its standard output
-# (matches the pattern OUT, or is empty), its standard error (one line that
-# matches ERR, or nothing), and no window of it left.
+# (matches the pattern OUT, or is empty) and its standard error (one line
+# that matches ERR, or nothing).
 check_run() {
-  local code=$1 out=$2 err=$3 rc lines problem=; shift 3
+  local code=$1 out=$2 err=$3 rc problem=; shift 3
   timeout 60 "$PLAYER" "$@" > out.txt 2> err.txt
   rc=$?
-  lines=$(wc -l < err.txt)
   [ "$rc" = "$code" ] || problem="exit code $rc, not $code;"
-  if [ -z "$out" ]; then [ -s out.txt ] && problem="$problem output on stdout;"
-  else grep -Eq -- "$out" out.txt || problem="$problem stdout lacks '$out';"; fi
-  if [ -z "$err" ]; then [ -s err.txt ] && problem="$problem stderr: $(head -2 err.txt);"
-  else { [ "$lines" = 1 ] && grep -Eq -- "$err" err.txt; } || problem="$problem stderr: $(head -3 err.txt);"; fi
-  xdotool search --name '^QuarvPlay' >/dev/null 2>&1 && problem="$problem a window is left;"
-  if [ -n "$problem" ]; then echo "FAIL (quarvplay $*): $problem"; fail=1; else echo "ok (quarvplay $*)"; fi
+  { [ -z "$out" ] && [ ! -s out.txt ]; } || { [ -n "$out" ] && grep -Eq -- "$out" out.txt; } ||
+    problem="$problem stdout: $(head -2 out.txt);"
+  { [ -z "$err" ] && [ ! -s err.txt ]; } || { [ "$(wc -l < err.txt)" = 1 ] && grep -Eq -- "$err" err.txt; } ||
+    problem="$problem stderr: $(head -3 err.txt);"
+  if [ -n "$problem" ]; then bad "quarvplay $*: $problem"; else echo "ok (quarvplay $*)"; fi
 }
 
-make_palette_movie || { echo "FAIL: no movie"; exit 1; }
-"$QUARVDUMP" movie.qvl dump >/dev/null 2>&1 || { echo "FAIL: quarvdump"; exit 1; }
+make_palette_movie || { echo "FAIL (no movie)"; exit 1; }
+"$QUARVDUMP" movie.qvl dump >/dev/null 2>&1 || { echo "FAIL (quarvdump)"; exit 1; }
 echo "these are notes, not a movie" > notes.txt
 head -c 4096 /dev/urandom > bundle.bin
 cat movie.qvl >> bundle.bin

@@ -2,15 +2,16 @@
 # The native player's sound, through SDL's ALSA output into a device that
 # keeps real time: movies whose sound (a sweep under noise) never repeats,
 # played with their frame numbers in the title, each title timed as the X
-# server announces it. The device must have been opened at the track's own format (16-bit
-# stereo at 22050 Hz packed, 8-bit mono at 11025 Hz raw) and the recording
-# must be the decoded track exactly: nothing dropped, repeated, changed or
-# inserted, none of the shown frames' sound lost at the end. The frames must
-# keep the movie's pace within 1% over the whole movie (the device's own
-# waits for a late writer, which a busy machine causes, taken off the clock)
-# and stay with their sound. Once more paused with Space for a second and a
-# half: no frame and no sound while paused (silence in the recording for
-# about that long), then the movie goes on with nothing dropped.
+# server announces it. The device must have been opened at the track's own
+# format (16-bit stereo at 22050 Hz packed, 8-bit mono at 11025 Hz raw) and
+# the recording must be the decoded track exactly: nothing dropped,
+# repeated, changed or inserted, none of the shown frames' sound lost at the
+# end. The frames must keep the movie's pace within 1% over the whole movie
+# (the device's own waits for a late writer, which a busy machine causes,
+# taken off the clock) and stay with their sound. Once more paused with Space
+# for a second and a half: no frame and no sound while paused (silence in the
+# recording for about that long), then the sound goes on from the paused
+# frame's own sound with nothing dropped.
 set -u
 source "$(dirname "$0")/sdl_helpers.sh"
 SOUNDMOVIE=$QUARVEL_NATIVE_BIN/soundmovie
@@ -25,34 +26,24 @@ cd "$WORK" || exit 1
 
 # listen NAME steady|paused RATE BITS CHANNELS raw|packed FRAMES
 listen() {
-  local what=$1 how=$2 rate=$3 bits=$4 channels=$5 mode=$6 frames=$7
+  local what=$1 how=$2 rate=$3 bits=$4 channels=$5 mode=$6 frames=$7 paused_ms=0 from n=0 pace
   "$SOUNDMOVIE" write movie.qvl movie.pcm "$rate" "$bits" "$channels" "$mode" "$frames" "$FPS" >/dev/null ||
-    { echo "FAIL ($what): no movie"; fail=1; return; }
+    { bad "$what: no movie"; return; }
   sound_device_ready
   WATCH_TIMES=times.txt play --frame-in-title movie.qvl
-  local paused_ms=0
-  if [ "$how" = paused ]; then
-    if wait_line 'Frame: (2[0-9]|3[0-9])$' 30; then
-      press space
-      local from n
-      from=$(date +%s%N)
-      sleep 0.4
-      n=$(caption_frame)
-      sleep 1.1
-      [ "$(caption_frame)" = "$n" ] || { echo "FAIL ($what): frames went on while paused"; fail=1; }
-      press space
-      paused_ms=$(( ($(date +%s%N) - from) / 1000000 ))
-    else
-      echo "FAIL ($what): the movie did not start"; fail=1
-    fi
+  if [ "$how" = paused ] && wait_line 'Frame: (2[0-9]|3[0-9])$' 30; then
+    press space; from=$(date +%s%N); sleep 0.4; n=$(caption_frame); sleep 1.1
+    [ "$(caption_frame)" = "$n" ] || bad "$what: frames went on while paused"
+    press space; paused_ms=$(( ($(date +%s%N) - from) / 1000000 ))
   fi
   finish 60
   sound_device_done
-  [ "$PLAYER_CODE" = 0 ] || { echo "FAIL ($what): the player exited with $PLAYER_CODE: $(head -2 err.txt)"; fail=1; return; }
+  [ "$PLAYER_CODE" = 0 ] || { bad "$what: the player exited with $PLAYER_CODE: $(head -2 err.txt)"; return; }
   "$SOUNDMOVIE" measure movie.pcm "$rate-$channels-$bits" "$FPS" "$SOUND_FILE" "$SOUND_LOG" times.txt > measured.txt ||
-    { echo "FAIL ($what): nothing to measure"; fail=1; return; }
+    { bad "$what: nothing to measure"; return; }
+  grep -q "^stream 0 .* rate $rate channels $channels bits $bits " "$SOUND_LOG" && grep -q 'aligned exactly' measured.txt ||
+    bad "$what: the device was not opened at the track format"
   # The pace between the second and the last frame, on the device's clock.
-  local pace
   pace=$(awk -v device="$SOUND_LOG" '
     /Frame: / { n = $NF; if (++k == 2) { t1 = $1; n1 = n } tl = $1; nl = n }
     END { while ((getline line < device) > 0) { split(line, f, " ")
@@ -61,32 +52,27 @@ listen() {
   echo "$what:"
   grep -v '^figures' measured.txt | sed 's/^/  /'
   echo "  pace on the device's clock: ${pace%% *} frames/s (by the wall clock ${pace#* }, device waits in ms)"
-  local verdict
-  verdict=$(sed -n 's/^figures //p' measured.txt | tr ' ' '\n' | awk -F= -v how="$how" -v pace="${pace%% *}" \
-      -v fps="$FPS" -v paused="$paused_ms" -v format="$(grep -c "^stream 0 .* rate $rate channels $channels bits $bits " "$SOUND_LOG")" \
-      -v exact="$(grep -c 'aligned exactly' measured.txt)" '{ v[$1] = $2 } END {
-    if (format != 1 || exact != 1) print "the device was not opened at the track format"
-    if (v["dropped"] > 0) print "sound dropped"
-    if (!("fps" in v)) { print "no frame times"; exit }
-    if (v["lost"] > 50) print v["lost"] " ms of the shown frames sound lost at the end"
-    if (how == "steady") {
-      if (v["repeated"] > 0 || v["differs"] > 0 || v["silence_inside"] > 0) print "sound repeated, changed or silence inserted"
-      if (pace == "" || pace < fps * 0.99 || pace > fps * 1.01) print "pace " pace " frames/s"
-      if (v["ahead_mean"] > 133 || v["ahead_mean"] < -133) print "frames " v["ahead_mean"] " ms ahead of their sound"
-    } else {
-      # The resume queues the sound ahead of the picture again from where the
-      # picture stopped; what the device still held at the pause played out
-      # then, so that much (a fifth of a second or so, not the whole second
-      # of sound ahead) is heard again.
-      if (v["silence_inside"] < paused * 0.8 || v["silence_inside"] > paused + 500)
-        print v["silence_inside"] " ms of silence for a pause of " paused " ms"
-      if (v["repeated"] > 400 || v["differs"] > 20) print "sound repeated or changed around the pause"
-    } }')
-  if [ -n "$verdict" ]; then
-    echo "FAIL ($what): $(echo "$verdict" | paste -sd ';' | sed 's/;/; /g')"; fail=1
-  else
-    echo "ok ($what)"
-  fi
+  # Paused: the resume queues the lead again from the frame the picture
+  # stopped at, so the one jump lands on that frame's sound; what the device
+  # still held at the pause (a fifth of a second or so) is heard again.
+  awk -v how="$how" -v pace="${pace%% *}" -v fps="$FPS" -v paused="$paused_ms" -v landing="$(((n - 1) * 1000 / FPS))" '
+    /^figures/ { for (i = 2; i <= NF; i++) { split($i, kv, "="); v[kv[1]] = kv[2] } }
+    /^  (dropped|repeated)/ { jumps++; to = $(NF - 1) }
+    END {
+      if (v["dropped"] > 0) print "sound dropped"
+      if (!("fps" in v)) { print "no frame times"; exit }
+      if (v["lost"] > 50) print v["lost"] " ms of the shown frames sound lost at the end"
+      if (how == "steady") {
+        if (v["repeated"] > 0 || v["differs"] > 0 || v["silence_inside"] > 0) print "sound repeated, changed or silence inserted"
+        if (pace == "" || pace < fps * 0.99 || pace > fps * 1.01) print "pace " pace " frames/s"
+        if (v["ahead_mean"] > 133 || v["ahead_mean"] < -133) print "frames " v["ahead_mean"] " ms ahead of their sound"
+      } else {
+        if (v["silence_inside"] < paused * 0.8 || v["silence_inside"] > paused + 500)
+          print v["silence_inside"] " ms of silence for a pause of " paused " ms"
+        if (jumps != 1 || to < landing - 4 || to > landing + 4) print jumps + 0 " jumps, to track " to " ms, not one to " landing
+        if (v["repeated"] > 400 || v["differs"] > 20) print "sound repeated or changed around the pause"
+      } }' measured.txt > verdict.txt
+  if [ -s verdict.txt ]; then bad "$what: $(paste -sd ';' verdict.txt | sed 's/;/; /g')"; else echo "ok ($what)"; fi
 }
 
 listen "16-bit stereo" steady 22050 16 2 packed 90
