@@ -145,4 +145,11 @@ inline std::vector<uint8_t> MakeSound(bool stereo, bool wide, size_t bytes) {
     return pcm;
 }
 
+// The packed stream of one chunk of this sound (what follows its two header
+// words), as the writer packs it.
+inline std::vector<uint8_t> PackSound(const std::vector<uint8_t>& pcm, bool stereo, bool wide) {
+    const std::vector<uint8_t> chunk = qvw::EncodeSoundChunk(pcm.data(), pcm.size(), wide ? 16 : 8, stereo ? 2 : 1, true);
+    return std::vector<uint8_t>(chunk.begin() + 8, chunk.end());
+}
+
 }  // namespace benchdata

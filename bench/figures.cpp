@@ -21,7 +21,6 @@
 #include "movie/movie.h"
 #include "movie/sound_unpack.h"
 #include "tests/blit/checkblit.h"
-#include "tests/sound/sound_pack.h"
 #include "video/frame_target.h"
 
 namespace {
@@ -111,7 +110,7 @@ struct SoundRig {
     std::vector<uint8_t> pcm, stream, ring = std::vector<uint8_t>(102400);
     std::vector<uint32_t> scratch = std::vector<uint32_t>(kSoundScratchBytes / 4);
     uint32_t at = 0;
-    explicit SoundRig(size_t bytes) : pcm(benchdata::MakeSound(true, true, bytes)), stream(soundpack::Pack(pcm, true, true)) {}
+    explicit SoundRig(size_t bytes) : pcm(benchdata::MakeSound(true, true, bytes)), stream(benchdata::PackSound(pcm, true, true)) {}
     void Chunk() {
         UnpackSound(stream.data(), static_cast<uint32_t>(stream.size()), static_cast<uint32_t>(pcm.size()), scratch.data(),
                     ring.data(), ring.data() + ring.size(), ring.data() + at);

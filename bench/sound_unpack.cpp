@@ -7,14 +7,13 @@
 
 #include "bench/bench_data.h"
 #include "movie/sound_unpack.h"
-#include "tests/sound/sound_pack.h"
 
 namespace {
 
 void BM_UnpackSound(benchmark::State& state) {
     bool stereo = state.range(0) & 1, wide = state.range(0) & 2;
     std::vector<uint8_t> pcm = benchdata::MakeSound(stereo, wide, 94080);
-    std::vector<uint8_t> stream = soundpack::Pack(pcm, stereo, wide);
+    const std::vector<uint8_t> stream = benchdata::PackSound(pcm, stereo, wide);
     std::vector<uint32_t> scratch(kSoundScratchBytes / 4);
     std::vector<uint8_t> ring(102400);
     uint32_t at = 0;

@@ -1,7 +1,8 @@
 // Fuzz target for the whole decoding library: the input is a movie file,
-// served from memory through the file layer, opened with QuarvOpen (every
-// track enabled) and played frame by frame: sound step, video decode,
-// changed rectangles, advance and wait, to the end and once around the loop.
+// served from memory through the file layer (as the browser page does),
+// opened with QuarvOpen (every track enabled) and played frame by frame:
+// sound step, video decode, changed rectangles, advance and wait, to the end
+// and once around the loop.
 //
 // The header's unused last word picks the options: bit 0 preload, bit 1
 // streamed with a small read-ahead buffer, bits 2-3 the target format
@@ -13,73 +14,41 @@
 
 #include "common/cpu.h"
 #include "common/platform.h"
+#include "fuzz/fuzz_input.h"
 #include "movie/movie.h"
 #include "sound/headless/headless_driver.h"
+#include "web/memory_file.h"
 
 namespace {
-
-const uint8_t* g_data;
-size_t g_size;
-size_t g_pos;
-bool g_open;
-
-QvFile MemOpen(const char* name) {
-    if (g_open || std::strcmp(name, "fuzz.qvl") != 0) return kNoFile;
-    g_open = true;
-    g_pos = 0;
-    return 7;
-}
-uint32_t MemRead(QvFile, void* dst, uint32_t count) {
-    size_t left = g_pos < g_size ? g_size - g_pos : 0;
-    size_t n = count < left ? count : left;
-    if (n) std::memcpy(dst, g_data + g_pos, n);
-    g_pos += n;
-    return static_cast<uint32_t>(n);
-}
-uint32_t MemSeek(QvFile, int32_t offset, uint32_t origin) {
-    int64_t base = origin == kSeekBegin ? 0 : origin == kSeekCurrent ? static_cast<int64_t>(g_pos) : static_cast<int64_t>(g_size);
-    int64_t p = base + offset;
-    if (p < 0) return 0xFFFFFFFFu;
-    g_pos = static_cast<size_t>(p);
-    return static_cast<uint32_t>(p);
-}
-void MemClose(QvFile) { g_open = false; }
-const FileLayer kMemFiles = {MemOpen, MemRead, MemSeek, MemClose};
 
 // A clock that moves 9 ms per reading keeps runs deterministic and makes
 // the waits, lateness tests and sound pacing all take their branches.
 uint32_t g_now;
 uint32_t StepClock() { return g_now += 9; }
 
-uint32_t U32(const uint8_t* p) { return p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24; }
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    g_data = data;
-    g_size = size;
-    g_open = false;
     g_now = 1000;
-    SetFileLayer(&kMemFiles);
+    const QvFile file = MemoryFileServe(data, static_cast<uint32_t>(size));
     SetClock(StepClock);
     InstallHeadlessSoundDriver();
 
     const uint32_t opts = size >= 104 ? U32(data + 100) : 0;
     QuarvUseMMX((opts & 0x20) ? 0 : 1);
-    uint32_t flags = OPEN_ALL_TRACKS | OPEN_RATE_OVERRIDE;
+    uint32_t flags = OPEN_FROM_HANDLE | OPEN_ALL_TRACKS | OPEN_RATE_OVERRIDE;
     if (opts & 1) flags |= OPEN_PRELOAD;
     flags |= ((opts >> 8) & 3) << 20;
     QuarvSetFrameRate(-1000);  // untimed movies would never wait
     uint32_t extra = (opts & 2) ? 0 : 0xFFFFFFFFu;
 
-    Movie* m = QuarvOpen("fuzz.qvl", flags, extra);
+    Movie* m = QuarvOpen(reinterpret_cast<void*>(file), flags, extra);
     if (m) {
         const uint32_t w = m->Header.Width, h = m->Header.Height;
         // Pictures beyond a few megapixels only make runs slow; the decoder's
         // own limits are tested elsewhere.
         if (static_cast<uint64_t>(w) * h <= (1u << 20) && w > 0 && h > 0) {
-            static const uint32_t kFormats[4] = {0, 0x80000000u, 0xC0000000u, 0};
-            const uint32_t format = kFormats[(opts >> 2) & 3];
+            const uint32_t format = kPixelFormats[(opts >> 2) & 3];
             const uint32_t bpp = format ? 2 : 1;
             const uint32_t pitch = (w * bpp + 7) & ~7u;
             // An exact-size buffer, so any stray write shows.
@@ -110,6 +79,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         QuarvClose(m);
     }
     SetClock(nullptr);
-    SetFileLayer(nullptr);
+    MemoryFileRelease();
     return 0;
 }

@@ -13,15 +13,10 @@
 #include <vector>
 
 #include "common/cpu.h"
+#include "fuzz/fuzz_input.h"
 #include "movie/movie.h"
 #include "video/decode_tables.h"
 #include "video/huffman.h"
-
-namespace {
-
-uint32_t U32(const uint8_t* p) { return p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24; }
-
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 104) return 0;
@@ -63,8 +58,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     m->DecodeTables = reinterpret_cast<DecodeTables*>(tables.data());
     BuildDecodeTables(work.data(), static_cast<uint32_t>(work.size()), m->DecodeTables, treeSizes);
 
-    static const uint32_t kFormats[4] = {0, 0x80000000u, 0xC0000000u, 0};
-    const uint32_t flags = kFormats[mode & 3] | ((mode >> 2) & 1);
+    const uint32_t flags = kPixelFormats[mode & 3] | ((mode >> 2) & 1);
     const uint32_t bpp = (mode & 3) == 1 || (mode & 3) == 2 ? 2 : 1;
     const int32_t pitch = static_cast<int32_t>(m->Header.Width * bpp + 3);
     const uint32_t lines = m->Header.Height + 1;

@@ -43,11 +43,11 @@ trap 'wine_env_stop; rm -rf "$WORK"' EXIT
 cd "$WINE_ENV_DIR"
 
 # Added to the program's own switches: /S for the summary box, which
-# boxreader.exe reads and closes; /Q names the frame in the caption (not
-# shown by the borderless window), which play_watch.exe times.
-wine "$BIN/play_watch.exe" watch.txt 180000 frames.txt &
+# probe.exe reads and closes; /Q names the frame in the caption (not shown
+# by the borderless window), which probe.exe times.
+wine "$BIN/probe.exe" watch watch.txt frames.txt &
 watcher=$!
-wine "$BIN/boxreader.exe" summary.txt 1 180000 >/dev/null &
+wine "$BIN/probe.exe" boxes summary.txt 1 >/dev/null &
 boxes=$!
 wine "$OUT/quarvdemo.exe" /S /Q &
 player=$!

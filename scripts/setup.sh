@@ -18,7 +18,7 @@ PACKAGES=(
   wine wine32:i386 wine64
   xvfb xauth x11-apps x11-utils xdotool imagemagick
   libsdl2-dev
-  python3
+  python3 cloc
   emscripten node-acorn chromium
 )
 # npm for the browser tests' driver; the machine's own Node may bring it along.

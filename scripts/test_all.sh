@@ -53,6 +53,9 @@ else
   echo "FAILED: media framework or codec packages installed: $media"; failed=$((failed + 1))
 fi
 
+echo "=== line count"
+if bash scripts/line_count.sh; then passed=$((passed + 1)); else failed=$((failed + 1)); fi
+
 source scripts/wine_env.sh
 WINE_BITS=$(wine_bits)
 configs="native asan win32 wasm fuzz"

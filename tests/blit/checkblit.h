@@ -4,6 +4,7 @@
 // the Win32 check program (which runs the 32-bit MMX code for real), so it
 // depends on nothing but the kernel tables.
 #pragma once
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -26,55 +27,31 @@ public:
     }
     uint32_t Below(uint32_t n) { return static_cast<uint32_t>(Next() % n); }
     uint8_t Byte() { return static_cast<uint8_t>(Next()); }
-    void Fill(uint8_t* p, size_t n) {
-        for (size_t i = 0; i < n; ++i) p[i] = Byte();
-    }
+    void Fill(uint8_t* p, size_t n) { std::generate(p, p + n, [this] { return Byte(); }); }
 
 private:
     uint64_t state_;
 };
 
-enum Kernel {
-    kCopy8,
-    kDouble8,
-    kInterlace8,
-    kSmooth8,
-    kLookup16,
-    kDouble16,
-    kInterlace16,
-    kSmooth16,
-    kTrans8,
-    kMerge8,
-    kMask8,
-    kKernelCount
-};
+enum Kernel { kCopy8, kDouble8, kInterlace8, kSmooth8, kLookup16, kDouble16, kInterlace16, kSmooth16, kTrans8, kMerge8, kMask8, kKernelCount };
 
 inline const char* KernelName(Kernel k) {
-    static const char* const names[kKernelCount] = {"Copy8",    "Double8",     "Interlace8", "Smooth8",
-                                                    "Lookup16", "Double16",    "Interlace16", "Smooth16",
-                                                    "Trans8",   "Merge8",      "Mask8"};
+    static const char* const names[kKernelCount] = {"Copy8",       "Double8",  "Interlace8", "Smooth8", "Lookup16", "Double16",
+                                                    "Interlace16", "Smooth16", "Trans8",     "Merge8",  "Mask8"};
     return names[k];
 }
 
 // The destination footprint of a kernel for a width x height source: lines
 // of rowBytes bytes, every line or (interlaced) every other one.
 struct Footprint {
-    int rowBytes;
-    int lines;
+    int rowBytes, lines;
     bool everyOther;
 };
 
 inline Footprint FootprintOf(Kernel k, int width, int height) {
-    switch (k) {
-        case kDouble8:
-        case kSmooth8: return {2 * width, 2 * height, false};
-        case kInterlace8: return {2 * width, 2 * height - 1, true};
-        case kLookup16: return {2 * width, height, false};
-        case kDouble16:
-        case kSmooth16: return {4 * width, 2 * height, false};
-        case kInterlace16: return {4 * width, 2 * height - 1, true};
-        default: return {width, height, false};
-    }
+    const int bytes = k >= kLookup16 && k <= kSmooth16 ? 2 : 1, scale = k == kCopy8 || k == kLookup16 || k >= kTrans8 ? 1 : 2;
+    const bool interlaced = k == kInterlace8 || k == kInterlace16;
+    return {bytes * scale * width, scale * height - (interlaced ? 1 : 0), interlaced};
 }
 
 // A byte area with guard bands on both sides, the usable part starting at a
@@ -84,19 +61,15 @@ struct Area {
     std::vector<uint8_t> bytes;
     size_t start = 0;  // offset of line 0's first byte within bytes (for a negative pitch: of the last line)
     ptrdiff_t pitch = 0;
-    int lines = 0;
 
-    void Make(int lineCount, ptrdiff_t linePitch, size_t misalign) {
-        lines = lineCount;
+    void Make(int lines, ptrdiff_t linePitch, size_t misalign) {
         pitch = linePitch;
-        const size_t span = static_cast<size_t>(linePitch < 0 ? -linePitch : linePitch) * lineCount;
+        const size_t span = static_cast<size_t>(linePitch < 0 ? -linePitch : linePitch) * lines;
         bytes.assign(span + 2 * kGuard + 16, 0);
-        start = kGuard + misalign;
-        if (linePitch < 0) start += span - static_cast<size_t>(-linePitch);
+        start = kGuard + misalign + (linePitch < 0 ? span - static_cast<size_t>(-linePitch) : 0);
     }
     uint8_t* Line(int y) { return bytes.data() + start + y * pitch; }
     const uint8_t* Line(int y) const { return bytes.data() + start + y * pitch; }
-    // Offset within bytes of (x, line y).
     size_t OffsetOf(int x, int y) const { return static_cast<size_t>(static_cast<ptrdiff_t>(start) + y * pitch + x); }
 };
 
@@ -111,7 +84,7 @@ struct Tables {
     }
 };
 
-// One randomly chosen call: sizes, pitches (odd ones included), signs,
+// One randomly chosen call: pitches (odd and negative ones included),
 // misalignments, source pixels from a small or the full alphabet (so that
 // the transparent value really occurs), and a poisoned destination.
 struct Case {
@@ -122,12 +95,9 @@ struct Case {
 };
 
 inline void MakeCase(Case& c, Kernel k, int width, int height, Rng& rng) {
-    c.kernel = k;
-    c.width = width;
-    c.height = height;
+    c.kernel = k, c.width = width, c.height = height;
     const Footprint f = FootprintOf(k, width, height);
-    ptrdiff_t srcPitch = width + static_cast<ptrdiff_t>(rng.Below(10));
-    ptrdiff_t dstPitch = f.rowBytes + static_cast<ptrdiff_t>(rng.Below(10));
+    ptrdiff_t srcPitch = width + static_cast<ptrdiff_t>(rng.Below(10)), dstPitch = f.rowBytes + static_cast<ptrdiff_t>(rng.Below(10));
     if (rng.Below(4) == 0) srcPitch = -srcPitch;
     if (rng.Below(4) == 0) dstPitch = -dstPitch;
     c.src.Make(height, srcPitch, rng.Below(16));
@@ -148,8 +118,7 @@ inline void MakeCase(Case& c, Kernel k, int width, int height, Rng& rng) {
 inline void Run(const BlitDSP& dsp, Case& c, const Tables& t) {
     const int w = c.width, h = c.height;
     uint8_t* d = c.dst.Line(0);
-    const uint8_t* s = c.src.Line(0);
-    const uint8_t* s2 = c.second.Line(0);
+    const uint8_t *s = c.src.Line(0), *s2 = c.second.Line(0);
     const ptrdiff_t dp = c.dst.pitch, sp = c.src.pitch;
     switch (c.kernel) {
         case kCopy8: dsp.copy8(d, dp - w, s, sp - w, w, h); break;
@@ -190,81 +159,41 @@ inline void FreeFpuRegisters() {
 #endif
 }
 
-inline std::string Describe(const Case& c) {
-    char text[200];
-    std::snprintf(text, sizeof text, "%s %dx%d srcPitch %ld dstPitch %ld transparent 0x%x", KernelName(c.kernel),
-                  c.width, c.height, static_cast<long>(c.src.pitch), static_cast<long>(c.dst.pitch),
-                  static_cast<unsigned>(c.transparent));
-    return text;
-}
-
-// Where `got` differs from `want` inside the footprint, as byte column and
-// destination line, plus an x/. map of the first lines for small rectangles.
-inline std::string DiffReport(const Case& c, const std::vector<uint8_t>& want, const std::vector<uint8_t>& got) {
-    std::string out;
-    const Footprint f = FootprintOf(c.kernel, c.width, c.height);
-    int shown = 0;
-    for (int y = 0; y < f.lines && shown < 8; ++y) {
-        for (int x = 0; x < f.rowBytes && shown < 8; ++x) {
-            const size_t o = c.dst.OffsetOf(x, y);
-            if (want[o] == got[o]) continue;
-            char line[120];
-            std::snprintf(line, sizeof line, "  line %d byte %d: want %02x got %02x\n", y, x, want[o], got[o]);
-            out += line;
-            ++shown;
-        }
-    }
-    if (f.rowBytes <= 64) {
-        for (int y = 0; y < f.lines && y < 8; ++y) {
-            out += "  ";
-            for (int x = 0; x < f.rowBytes; ++x) {
-                const size_t o = c.dst.OffsetOf(x, y);
-                out += want[o] == got[o] ? '.' : 'x';
-            }
-            out += '\n';
-        }
-    }
-    return out;
-}
-
-// Empty when every byte outside the kernel's footprint still holds what the
-// destination held before the call.
-inline std::string CheckFootprint(const Case& c, const std::vector<uint8_t>& before, const std::vector<uint8_t>& after) {
-    const Footprint f = FootprintOf(c.kernel, c.width, c.height);
-    std::vector<bool> writable(before.size(), false);
-    for (int y = 0; y < f.lines; ++y) {
-        if (f.everyOther && (y & 1)) continue;
-        for (int x = 0; x < f.rowBytes; ++x) writable[c.dst.OffsetOf(x, y)] = true;
-    }
-    for (size_t i = 0; i < before.size(); ++i) {
-        if (writable[i] || before[i] == after[i]) continue;
-        char text[120];
-        std::snprintf(text, sizeof text, "write outside the rectangle at byte %ld from line 0's start",
-                      static_cast<long>(static_cast<ptrdiff_t>(i) - static_cast<ptrdiff_t>(c.dst.start)));
-        return text;
-    }
-    return {};
-}
-
-// Runs `variant` against the plain table on one case. Empty result = pass.
-inline std::string CheckCase(BlitVariant variant, Case& c, const Tables& t) {
+// Runs `dsp` (a variant's table, or a broken one) against the plain table
+// on one case. Empty result = pass; else where and what differs: the first
+// bytes inside the footprint as byte column and destination line, or a
+// write outside it, or x87 registers left in use.
+inline std::string CheckCase(const BlitDSP& dsp, const char* name, Case& c, const Tables& t) {
     const std::vector<uint8_t> before = c.dst.bytes;
     Run(BlitDspFor(kBlitPlain), c, t);
     const std::vector<uint8_t> want = c.dst.bytes;
     c.dst.bytes = before;
     FreeFpuRegisters();
-    Run(BlitDspFor(variant), c, t);
+    Run(dsp, c, t);
     const bool fpuFree = FpuRegistersFree();
     const std::vector<uint8_t> got = c.dst.bytes;
     c.dst.bytes = before;
-    std::string where = std::string(BlitVariantName(variant)) + " " + Describe(c) + ": ";
-    if (!fpuFree) return where + "x87 registers left in use (no EMMS)";
-    std::string outside = CheckFootprint(c, before, got);
-    if (!outside.empty()) return where + outside;
-    outside = CheckFootprint(c, before, want);
-    if (!outside.empty()) return "plain " + Describe(c) + ": " + outside;
-    if (want != got) return where + "differs from plain\n" + DiffReport(c, want, got);
-    return {};
+    char text[200];
+    std::snprintf(text, sizeof text, "%s %s %dx%d srcPitch %ld dstPitch %ld transparent 0x%x: ", name, KernelName(c.kernel), c.width,
+                  c.height, static_cast<long>(c.src.pitch), static_cast<long>(c.dst.pitch), static_cast<unsigned>(c.transparent));
+    std::string out;
+    const Footprint f = FootprintOf(c.kernel, c.width, c.height);
+    std::vector<bool> writable(before.size(), false);
+    for (int y = 0; y < f.lines; ++y)
+        for (int x = 0; x < f.rowBytes && !(f.everyOther && (y & 1)); ++x) {
+            const size_t o = c.dst.OffsetOf(x, y);
+            writable[o] = true;
+            if (want[o] == got[o] || out.size() > 200) continue;
+            char line[80];
+            std::snprintf(line, sizeof line, "\n  line %d byte %d: want %02x got %02x", y, x, want[o], got[o]);
+            out += line;
+        }
+    for (size_t i = 0; i < before.size(); ++i)
+        if (!writable[i] && (before[i] != got[i] || before[i] != want[i]))
+            return text + std::string(before[i] != want[i] ? "(plain) " : "") + "write outside the rectangle at byte " +
+                   std::to_string(static_cast<ptrdiff_t>(i) - static_cast<ptrdiff_t>(c.dst.start)) + " from line 0's start";
+    if (!fpuFree) return text + std::string("x87 registers left in use (no EMMS)");
+    return out.empty() ? out : text + std::string("differs from plain") + out;
 }
 
 // Every width from 1 to 70 at several heights, each with fresh random
@@ -273,15 +202,13 @@ inline std::string CheckKernel(BlitVariant variant, Kernel k, uint64_t seed) {
     Rng rng(seed * 131 + static_cast<uint64_t>(k) * 7 + static_cast<uint64_t>(variant));
     static Tables tables;
     tables.Randomise(rng);
-    static const int heights[] = {1, 2, 3, 5, 8};
     Case c;
-    for (int height : heights) {
+    for (int height : {1, 2, 3, 5, 8})
         for (int width = 1; width <= 70; ++width) {
             MakeCase(c, k, width, height, rng);
-            std::string failure = CheckCase(variant, c, tables);
+            const std::string failure = CheckCase(BlitDspFor(variant), BlitVariantName(variant), c, tables);
             if (!failure.empty()) return failure;
         }
-    }
     return {};
 }
 
@@ -290,35 +217,29 @@ inline std::string CheckKernel(BlitVariant variant, Kernel k, uint64_t seed) {
 inline void RandomPalette(uint8_t palette[768], Rng& rng) {
     rng.Fill(palette, 768);
     const uint32_t kind = rng.Below(3);
-    if (kind == 1) {
-        for (int i = 0; i < 64; ++i) std::memcpy(palette + 3 * rng.Below(256), palette + 3 * rng.Below(256), 3);
-    } else if (kind == 2) {
-        for (int i = 0; i < 256; ++i) palette[3 * i] = static_cast<uint8_t>(palette[3 * i] & 0xC0);
-    }
+    for (int i = 0; kind == 1 && i < 64; ++i) std::memcpy(palette + 3 * rng.Below(256), palette + 3 * rng.Below(256), 3);
+    for (int i = 0; kind == 2 && i < 256; ++i) palette[3 * i] = static_cast<uint8_t>(palette[3 * i] & 0xC0);
 }
 
 inline std::string CheckBuilders(BlitVariant variant, uint64_t seed, int palettes) {
     Rng rng(seed * 977 + static_cast<uint64_t>(variant));
-    const BlitDSP& ref = BlitDspFor(kBlitPlain);
-    const BlitDSP& dsp = BlitDspFor(variant);
-    std::vector<uint8_t> want8(65536), got8(65536);
-    std::vector<uint16_t> want16(65536), got16(65536);
+    const BlitDSP &ref = BlitDspFor(kBlitPlain), &dsp = BlitDspFor(variant);
+    std::vector<uint8_t> want(131072), got(131072);
     uint8_t palette[768];
     for (int n = 0; n < palettes; ++n) {
         RandomPalette(palette, rng);
-        const std::string where = std::string(BlitVariantName(variant)) + " palette " + std::to_string(n) + ": ";
-        ref.buildSmooth8(want8.data(), palette);
-        FreeFpuRegisters();
-        dsp.buildSmooth8(got8.data(), palette);
-        if (!FpuRegistersFree()) return where + "BuildSmooth8 left x87 registers in use";
-        if (want8 != got8) return where + "BuildSmooth8 differs from plain";
-        ref.buildSmooth16_555(want16.data(), palette);
-        dsp.buildSmooth16_555(got16.data(), palette);
-        if (want16 != got16) return where + "BuildSmooth16 5-5-5 differs from plain";
-        ref.buildSmooth16_565(want16.data(), palette);
-        dsp.buildSmooth16_565(got16.data(), palette);
-        if (!FpuRegistersFree()) return where + "BuildSmooth16 left x87 registers in use";
-        if (want16 != got16) return where + "BuildSmooth16 5-6-5 differs from plain";
+        for (int b = 0; b < 3; ++b) {  // the 8-bit, 16-bit 5-5-5 and 5-6-5 builders
+            const char* names[3] = {"BuildSmooth8", "BuildSmooth16 5-5-5", "BuildSmooth16 5-6-5"};
+            for (const BlitDSP* d : {&ref, &dsp}) {
+                std::vector<uint8_t>& out = d == &ref ? want : got;
+                FreeFpuRegisters();
+                if (b == 0) d->buildSmooth8(out.data(), palette);
+                if (b > 0) (b == 1 ? d->buildSmooth16_555 : d->buildSmooth16_565)(reinterpret_cast<uint16_t*>(out.data()), palette);
+            }
+            const std::string where = std::string(BlitVariantName(variant)) + " palette " + std::to_string(n) + ": " + names[b];
+            if (!FpuRegistersFree()) return where + " left x87 registers in use";
+            if (want != got) return where + " differs from plain";
+        }
     }
     return {};
 }

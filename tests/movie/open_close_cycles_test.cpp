@@ -10,7 +10,7 @@
 #include "movie/movie.h"
 #include "movie/movie_internal.h"
 #include "sound/sound_driver.h"
-#include "tests/movie/movie_test_util.h"
+#include "tests/support/movie_bytes.h"
 #include "writer/writer.h"
 
 #if defined(__SANITIZE_ADDRESS__)

@@ -1,382 +1,218 @@
-// QuarvOpen and QuarvClose: where the movie comes from, what is refused, the
-// buffering decision, caller storage, allocation failures and the flags.
-#include <gtest/gtest.h>
+// QuarvOpen and QuarvClose as the player meets them: what is refused, where
+// a movie comes from, the figures and buffering chosen from the frame sizes,
+// the open's flags, sound tracks, allocation failures and the debug log.
+#include <array>
+#include <cstdlib>
+#include <functional>
+#include <optional>
 
 #include "common/aligned_alloc.h"
 #include "movie/container.h"
-#include "movie/sequence.h"
-#include "tests/movie/movie_test_util.h"
+#include "movie/movie_internal.h"
+#include "sound/sound_driver.h"
+#include "tests/support/movie_bytes.h"
 
 using namespace movietest;
 
 namespace {
 
-TEST(Open, ByNameReadsHeaderTablesAndFrameZero) {
-    MoviePlan plan = PatternMovie({700, 20, 300}, 400);
-    plan.header.Width = 320;
-    plan.header.Height = 240;
-    plan.records[0] = RecordBuilder().Palette({0x3F, 0, 0x10}).Sound(2, Bytes(8, 1)).Video(Bytes(50, 7)).Build();
-    const Bytes bytes = MovieBytes(plan);
-    TempFile file(bytes);
-    Movie* m = QuarvOpen(file.path().c_str(), 0, 0xFFFFFFFFu);
-    ASSERT_NE(m, nullptr);
-    EXPECT_EQ(m->Header.Width, 320u);
-    EXPECT_EQ(m->Header.Height, 240u);
-    EXPECT_EQ(m->Header.Frames, 3u);
-    EXPECT_EQ(m->FrameTime, 6666u);
-    EXPECT_EQ(m->FrameNum, 0u);
-    EXPECT_EQ(m->FirstFramePos, 400u);
-    const uint32_t size0 = static_cast<uint32_t>(plan.records[0].bytes.size());
-    EXPECT_EQ(m->LargestFrame, std::max(size0, 300u));
-    EXPECT_EQ(m->AverageFrameSize, (size0 + 320) / 3);
-    EXPECT_EQ(m->PeakRate, size0 + 320);  // shorter than a second
-    EXPECT_EQ(m->PeakFrame, 1u);
-    // Small: preloaded, file closed.
-    EXPECT_NE(m->OpenFlags & OPEN_PRELOAD, 0u);
-    EXPECT_EQ(m->FileHandle, kNoFile);
-    EXPECT_EQ(m->BufSize, 0u);
-    EXPECT_EQ(m->FrameBufferSize, size0 + 320);
-    // Frame 0 split: palette, track 2's chunk, video.
-    EXPECT_EQ(m->PaletteChunk, m->FrameData);
-    EXPECT_EQ(m->NewPalette, 1u);
-    EXPECT_EQ(m->PaletteSeen, 1u);
-    EXPECT_EQ(m->PaletteFrame, -1);
-    EXPECT_EQ(m->SoundChunk[2], m->FrameData + 4);
-    EXPECT_EQ(m->SoundChunkSize[2], 12u);
-    EXPECT_EQ(m->SoundChunk[0], nullptr);
-    EXPECT_EQ(m->VideoOffset, 16u);
-    EXPECT_EQ(m->VideoSize, 50u);
-    EXPECT_EQ(m->VideoData[0], 7);
-    EXPECT_EQ(m->TimingTrack, -1);
-    EXPECT_EQ(m->NextDue, 0xFFFFFFFFu);
-    EXPECT_EQ(m->ReadError, 0u);
-    EXPECT_GE(m->PeakMemUsed, m->MemUsed);
-    EXPECT_GE(m->MemUsed, sizeof(Movie) + m->FrameBufferSize);
-    QuarvClose(m);
-    QuarvClose(nullptr);
-}
-
-TEST(Open, NullArgumentAndMissingFile) {
+// A malformed file fails the open cleanly: null, nothing kept (the leak
+// checker tells), the file closed.
+TEST(Open, RefusesWhatCannotBeAMovie) {
+    const Bytes good = PatternMovie({100, 200, 300}, 300).Build();
+    auto edited = [&](std::function<void(MovieHeader&)> edit) {
+        Bytes b = good;
+        edit(*reinterpret_cast<MovieHeader*>(b.data()));
+        return b;
+    };
+    RawMovie tooLarge = PatternMovie({100, 200, 300}, 300), fiveGigabytes = PatternMovie(std::vector<uint32_t>(5000, 0), 25105);
+    tooLarge.sizeOverride = {100, 1000000, 300};
+    fiveGigabytes.records.back().second.assign(1 << 20, 1);  // every record fits the file, their sum does not
+    fiveGigabytes.sizeOverride.assign(5000, 1 << 20);
+    const std::pair<const char*, Bytes> cases[] = {
+        {"empty file", {}},
+        {"three bytes of magic", {'Q', 'V', 'L'}},
+        {"wrong magic", edited([](MovieHeader& h) { h.Magic[3] = '1'; })},
+        {"magic only", {'Q', 'V', 'L', '2'}},
+        {"header cut short", Bytes(good.begin(), good.begin() + 60)},
+        {"no frames", edited([](MovieHeader& h) { h.Frames = 0; })},
+        {"ring frame only", edited([](MovieHeader& h) { h.Frames = 0, h.Flags |= 1; })},
+        {"frame count beyond the file", edited([](MovieHeader& h) { h.Frames = 0x40000000; })},
+        {"frame count wrapping with the ring", edited([](MovieHeader& h) { h.Frames = 0xFFFFFFFFu, h.Flags |= 1; })},
+        {"tree block beyond the file", edited([](MovieHeader& h) { h.TreeBlockSize = 0xFFFFF000u; })},
+        {"trees the block cannot hold", edited([](MovieHeader& h) { h.MapTreeSize = 0x7FFFFFF0u; })},
+        {"tree sizes overflowing 32 bits", edited([](MovieHeader& h) { h.MapTreeSize = h.ColorTreeSize = h.FullTreeSize = h.TypeTreeSize = 0xFFFFFFF0u; })},
+        {"tables cut short", Bytes(good.begin(), good.begin() + 110)},
+        {"record larger than the file", tooLarge.Build()},
+        {"frame data over 32 bits", fiveGigabytes.Build()},
+    };
+    for (const auto& [what, bytes] : cases) {
+        MemoryFile file(bytes);
+        EXPECT_EQ(QuarvOpen(MemoryFile::kName, 0, 0xFFFFFFFFu), nullptr) << what;
+        EXPECT_EQ(file.closes, 1) << what;
+    }
     EXPECT_EQ(QuarvOpen(nullptr, 0, 0), nullptr);
     EXPECT_EQ(QuarvOpen("/nonexistent/dir/movie.qvl", 0, 0), nullptr);
     EXPECT_EQ(QuarvOpen(reinterpret_cast<const void*>(intptr_t{-1}), OPEN_FROM_HANDLE, 0), nullptr);
+    QuarvClose(nullptr);
 }
 
-// Every malformed file fails the open cleanly: nothing allocated is kept and
-// the file is closed.
-TEST(Open, RefusesWhatCannotBeAMovie) {
-    const MoviePlan good = PatternMovie({100, 200, 300}, 300);
-    const Bytes goodBytes = MovieBytes(good);
-    auto withHeader = [&](void (*edit)(MovieHeader&)) {
-        Bytes b = goodBytes;
-        MovieHeader h;
-        std::memcpy(&h, b.data(), sizeof h);
-        edit(h);
-        std::memcpy(b.data(), &h, sizeof h);
-        return b;
-    };
-    struct Case {
-        const char* what;
-        Bytes bytes;
-    };
-    std::vector<Case> cases = {
-        {"empty file", {}},
-        {"three bytes of magic", {'Q', 'V', 'L'}},
-        {"wrong magic", withHeader([](MovieHeader& h) { h.Magic[3] = '1'; })},
-        {"magic only", {'Q', 'V', 'L', '2'}},
-        {"header cut short", Bytes(goodBytes.begin(), goodBytes.begin() + 60)},
-        {"no frames", withHeader([](MovieHeader& h) { h.Frames = 0; })},
-        {"ring frame only", withHeader([](MovieHeader& h) {
-             h.Frames = 0;
-             h.Flags |= 1;
-         })},
-        {"frame count beyond the file", withHeader([](MovieHeader& h) { h.Frames = 0x40000000; })},
-        {"frame count that wraps with the ring frame", withHeader([](MovieHeader& h) {
-             h.Frames = 0xFFFFFFFFu;
-             h.Flags |= 1;
-         })},
-        {"tree block beyond the file", withHeader([](MovieHeader& h) { h.TreeBlockSize = 0xFFFFF000u; })},
-        {"tree sizes the block cannot hold", withHeader([](MovieHeader& h) { h.MapTreeSize = 0x7FFFFFF0u; })},
-        {"tree sizes that overflow 32 bits", withHeader([](MovieHeader& h) {
-             h.MapTreeSize = h.ColorTreeSize = h.FullTreeSize = h.TypeTreeSize = 0xFFFFFFF0u;
-         })},
-        {"tables cut short", Bytes(goodBytes.begin(), goodBytes.begin() + 110)},
-    };
-    {
-        // A record larger than everything after the tables.
-        MoviePlan bad = good;
-        bad.sizeOverride = {100, 1000000, 300};
-        cases.push_back({"record larger than the file", MovieBytes(bad)});
-    }
-    for (const Case& c : cases) {
-        MemoryFile file(c.bytes);
-        EXPECT_EQ(QuarvOpen(MemoryFile::name(), 0, 0xFFFFFFFFu), nullptr) << c.what;
-        EXPECT_EQ(file.closes, 1) << c.what;
-    }
-}
-
-TEST(Open, RefusesFrameDataThatOverflowsThirtyTwoBits) {
-    // 5000 records of 1 MB each claimed, in a file of a little over 1 MB:
-    // every record fits the file but the total is 5 GB.
-    const uint32_t n = 5000;
-    MoviePlan plan = PatternMovie(std::vector<uint32_t>(n, 0), 104 + 5 * n + 1);
-    plan.records.back().bytes.assign(1 << 20, 1);
-    plan.sizeOverride.assign(n, 1 << 20);
-    MemoryFile file(MovieBytes(plan));
-    EXPECT_EQ(QuarvOpen(MemoryFile::name(), 0, 0xFFFFFFFFu), nullptr);
-    EXPECT_EQ(file.closes, 1);
-}
-
-TEST(Open, FromHandleInsideABiggerFile) {
+// By name, from a handle inside a bigger file (the self-playing player's
+// form) and into caller storage: the frame data is found from where the
+// movie starts, and only the library's own file and memory are released.
+TEST(Open, WhereTheMovieComesFrom) {
     const uint32_t base = 94720;
-    MoviePlan plan = PatternMovie({150, 250, 350}, 500);
-    const Bytes movie = MovieBytes(plan);
-    Bytes bytes(base + movie.size() + 777, 0x22);
-    std::fill(bytes.begin(), bytes.begin() + base, 0x11);
-    std::copy(movie.begin(), movie.end(), bytes.begin() + base);
-    MemoryFile file(bytes);
-    file.SetPosition(base);
-    Movie* m = QuarvOpen(file.handleArg(), OPEN_FROM_HANDLE, 0xFFFFFFFFu);
-    ASSERT_NE(m, nullptr);
-    EXPECT_EQ(m->FirstFramePos, base + 500);
-    EXPECT_EQ(file.Reads().front().pos, base);  // the header is read where the handle stood
-    EXPECT_NE(m->OpenFlags & OPEN_FROM_HANDLE, 0u);
-    EXPECT_EQ(m->FileHandle, kNoFile);  // preloaded
-    ExpectCurrentRecord(m, plan);
-    QuarvNextFrame(m);
-    ExpectCurrentRecord(m, plan);
-    QuarvClose(m);
-    EXPECT_EQ(file.closes, 0);  // never the library's to close
+    const RawMovie plan = PatternMovie({4000, 5000, 6000, 4000}, 500);
+    const Bytes movie = plan.Build(), outer = Cat({Bytes(base, 0x11), movie, Bytes(777, 0x22)});
+    for (int mode = 0; mode < 4; ++mode) {  // by name, from a handle, caller storage by name, by handle
+        const bool handle = mode % 2, caller = mode >= 2;
+        TempFile temp(movie);
+        std::optional<MemoryFile> file;
+        if (mode) file.emplace(handle ? outer : movie).pos = handle ? base : 0;
+        alignas(16) static uint8_t storage[kMovieRecordSize];
+        std::memset(storage, 0xEE, sizeof storage);
+        handle ? (void)std::memcpy(storage, &MemoryFile::kHandle, 4) : (void)std::strcpy(reinterpret_cast<char*>(storage), MemoryFile::kName);
+        const void* arg = caller ? static_cast<const void*>(storage) : handle ? file->handleArg() : temp.path().c_str();
+        Movie* m = QuarvOpen(arg, (handle ? uint32_t{OPEN_FROM_HANDLE} : 0u) | (caller ? uint32_t{OPEN_CALLER_RECORD} : 0u), 0);
+        ASSERT_NE(m, nullptr) << mode;
+        EXPECT_TRUE(!caller || static_cast<void*>(m) == storage) << mode;
+        EXPECT_EQ(m->FirstFramePos, (handle ? base : 0) + 500) << mode;
+        PlaybackSummary s;  // nothing shown yet: the two slowest frames are 1000 ms at frame 1
+        QuarvSummary(m, &s);
+        EXPECT_EQ(std::vector<uint32_t>({s.SlowestTime, s.SlowestFrame, s.SecondSlowestTime, s.SecondSlowestFrame, s.FramesDecoded}), std::vector<uint32_t>({1000, 1, 1000, 1, 0}));
+        for (int i = 0; i < 5; ++i, QuarvNextFrame(m)) ExpectCurrentRecord(m, plan);
+        QuarvClose(m);
+        EXPECT_TRUE(!file || file->closes == (mode == 2 ? 1 : 0)) << mode;  // a caller's handle stays open
+        EXPECT_TRUE(!caller || storage[0] == 0) << mode;                    // zeroed, not freed
+    }
 }
 
-TEST(Open, CallerStorageByNameAndByHandle) {
-    const MoviePlan plan = PatternMovie({4000, 4000, 4000, 4000}, 4096);
-    MemoryFile file(MovieBytes(plan));
-    alignas(16) static uint8_t storage[kMovieRecordSize];
-    std::memset(storage, 0xEE, sizeof storage);
-    std::strcpy(reinterpret_cast<char*>(storage), MemoryFile::name());
-    Movie* m = QuarvOpen(storage, OPEN_CALLER_RECORD, 0);
-    ASSERT_EQ(static_cast<void*>(m), static_cast<void*>(storage));
-    EXPECT_NE(m->BufStart, nullptr);  // streamed: the file stays open
-    ExpectCurrentRecord(m, plan);
-    EXPECT_NE(m->OpenFlags & OPEN_CALLER_RECORD, 0u);
-    QuarvClose(m);  // must not free the storage (the sanitizer would tell)
-    EXPECT_EQ(file.closes, 1);
-    EXPECT_EQ(storage[0], 0);  // the record is zeroed at close
-
-    std::memset(storage, 0xEE, sizeof storage);
-    const int32_t handle = static_cast<int32_t>(file.handle());
-    std::memcpy(storage, &handle, 4);
-    file.SetPosition(0);
-    m = QuarvOpen(storage, OPEN_CALLER_RECORD | OPEN_FROM_HANDLE, 0);
-    ASSERT_EQ(static_cast<void*>(m), static_cast<void*>(storage));
-    QuarvNextFrame(m);
-    ExpectCurrentRecord(m, plan);
-    QuarvClose(m);
-    EXPECT_EQ(file.closes, 1);  // the caller's handle is left open
-}
-
-TEST(Open, BufferSizeChoices) {
-    // 40 records of 3000 bytes at 15 fps: peak 45000 bytes a second.
-    const MoviePlan plan = PatternMovie(std::vector<uint32_t>(40, 3000), 4096);
-    MemoryFile file(MovieBytes(plan));
-    struct Case {
-        uint32_t extra;
-        uint32_t bufSize;
-    } cases[] = {{0xFFFFFFFFu, 32768},  // the peak, 45000, capped at T / 4 = 30000
-                 {0, 8192}, {1, 8192}, {5000, 8192}, {8193, 12288}, {94208, 94208}};
-    for (const Case& c : cases) {
-        Movie* m = QuarvOpen(MemoryFile::name(), 0, c.extra);
-        ASSERT_NE(m, nullptr);
-        EXPECT_EQ(m->BufSize, c.bufSize) << c.extra;
-        EXPECT_EQ(m->BufEnd - m->BufStart, static_cast<ptrdiff_t>(c.bufSize));
-        EXPECT_EQ(m->FrameBufferSize, 3000u);
-        EXPECT_EQ(m->OpenFlags & OPEN_PRELOAD, 0u);
-        EXPECT_EQ(m->PeakRate, 45000u);
-        EXPECT_EQ(m->PeakFrame, 2u);
-        EXPECT_GE(m->MemUsed, sizeof(Movie) + c.bufSize + 4096 + 3000 + 8);
+// The derived figures and the buffering decision, from the frame sizes: the
+// peak second never starts at frame 0, and a movie whose data is at most
+// 5/4 of the buffer is preloaded (and its file closed at open).
+TEST(Open, FiguresAndBufferingFromTheFrameSizes) {
+    const std::vector<uint32_t> forty3000(40, 3000), forty3072(40, 3072);
+    // What, sizes, frame rate, extraBuffer, open flags; largest, peak, peak frame, average, read-ahead size (0: preloaded).
+    const std::tuple<const char*, std::vector<uint32_t>, int32_t, uint32_t, uint32_t, std::vector<uint32_t>> cases[] = {
+        {"shorter than a second", {100, 200, 300, 50}, -6666, 0, 0, {300, 650, 1, 162, 0}},
+        {"one window after frame 0", {500, 1, 1, 1}, -33333, 0, 0, {500, 0, 1, 125, 0}},
+        {"first of equal windows", {9, 1, 5, 7, 5, 90}, -50000, 0, 0, {90, 12, 3, 19, 0}},
+        {"the last window", {9, 1, 1, 5, 5, 90}, -50000, 0, 0, {90, 10, 4, 18, 0}},
+        {"no window beats zero", {7, 0, 0, 0, 0, 0}, -50000, 0, 0, {7, 0, 1, 1, 0}},
+        {"untimed: one long second", {10, 20, 30}, 0, 0, 0, {30, 60, 1, 20, 0}},
+        {"peak capped at a quarter", forty3000, -6666, 0xFFFFFFFFu, 0, {3000, 45000, 2, 3000, 32768}},
+        {"untimed takes 12288", forty3000, 0, 0xFFFFFFFFu, 0, {3000, 120000, 1, 3000, 12288}},
+        {"two pages at least", forty3000, -6666, 1, 0, {3000, 45000, 2, 3000, 8192}},
+        {"whole pages", forty3000, -6666, 8193, 0, {3000, 45000, 2, 3000, 12288}},
+        {"just too small to preload", forty3000, -6666, 94208, 0, {3000, 45000, 2, 3000, 94208}},
+        {"large enough to preload", forty3000, -6666, 94209, 0, {3000, 45000, 2, 3000, 0}},
+        {"exactly four fifths", forty3072, -6666, 98304, 0, {3072, 46080, 2, 3072, 0}},
+        {"preload asked for", forty3000, -6666, 0, OPEN_PRELOAD, {3000, 45000, 2, 3000, 0}},
+    };
+    for (const auto& [what, sizes, frameRate, extra, flags, expect] : cases) {
+        RawMovie plan = PatternMovie(sizes, 4096);
+        plan.header.FrameRate = frameRate;
+        MemoryFile file(plan.Build());
+        Movie* m = QuarvOpen(MemoryFile::kName, flags, extra);
+        ASSERT_NE(m, nullptr) << what;
+        EXPECT_EQ(std::vector<uint32_t>({m->LargestFrame, m->PeakRate, m->PeakFrame, m->AverageFrameSize, m->BufSize}), expect) << what;
+        EXPECT_EQ((m->OpenFlags & OPEN_PRELOAD) / OPEN_PRELOAD + file.closes, expect[4] == 0 ? 2u : 0u) << what;
+        for (size_t i = 0; i <= sizes.size(); ++i, QuarvNextFrame(m)) ExpectCurrentRecord(m, plan);
         QuarvClose(m);
     }
-    // T = 120000: preloaded once the buffer reaches 96000 (T * 4 / 5 <= B),
-    // that is from 24 pages on.
-    for (uint32_t extra : {94209u, 98304u, 200000u}) {
-        const int closesBefore = file.closes;
-        Movie* m = QuarvOpen(MemoryFile::name(), 0, extra);
-        ASSERT_NE(m, nullptr);
-        EXPECT_EQ(m->BufSize, 0u) << extra;
-        EXPECT_NE(m->OpenFlags & OPEN_PRELOAD, 0u) << extra;
-        EXPECT_EQ(m->FrameBufferSize, 120000u);
-        EXPECT_EQ(file.closes, closesBefore + 1);  // closed at open
+    EXPECT_FALSE(ChooseBuffering(0xFFFFFFFFu, 6666, 4000000, 0x40000400u).Preload);  // over 1 GB: T x 4 does not wrap
+}
+
+// The file's height-scaling bits and the open's override (the Movie's height
+// is the one shown: doubled whenever a scaling is in force), and the frame
+// rate: QuarvSetFrameRate takes frames per second (a raw FrameRate below 1),
+// used only by opens that ask for it.
+TEST(Open, ScalingAndFrameRateOverrides) {
+    // File flags, open flags, QuarvSetFrameRate; the header's scaling bits, the scaling in force, FrameTime.
+    const std::array<int32_t, 6> cases[] = {
+        {2, 0, 0, 2, OPEN_Y_INTERLACE, 6666}, {4, 0, 0, 4, OPEN_Y_DOUBLE, 6666}, {6, 0, 15, 6, 0, 6666}, {4, OPEN_Y_INTERLACE, 0, 2, OPEN_Y_INTERLACE, 6666},
+        {2, OPEN_Y_DOUBLE, 0, 4, OPEN_Y_DOUBLE, 6666}, {6, OPEN_Y_NONE, 0, 0, 0, 6666}, {0, OPEN_RATE_OVERRIDE, 7, 0, 0, 14285},
+        {0, OPEN_RATE_OVERRIDE, 0, 0, 0, 0}, {0, OPEN_RATE_OVERRIDE, -2500, 0, 0, 2500}, {0, OPEN_RATE_OVERRIDE, 40, 0, 0, 2500},
+    };
+    for (const auto& [fileFlags, openFlags, rate, headerFlags, scaling, frameTime] : cases) {
+        RawMovie plan = PatternMovie({100, 100}, 300);
+        plan.header.Flags = fileFlags, plan.header.Height = 24;
+        MemoryFile file(plan.Build());
+        QuarvSetFrameRate(rate);
+        Movie* m = QuarvOpen(MemoryFile::kName, openFlags, 0);
+        EXPECT_EQ(std::vector<int32_t>({int32_t(m->Header.Flags & 6), int32_t(m->OpenFlags & OPEN_Y_NONE), int32_t(m->Header.Height), int32_t(m->FrameTime)}),
+                  std::vector<int32_t>({headerFlags, scaling, scaling ? 48 : 24, frameTime})) << fileFlags << " " << openFlags << " " << rate;
         QuarvClose(m);
     }
-    // OPEN_PRELOAD forces it.
-    Movie* m = QuarvOpen(MemoryFile::name(), OPEN_PRELOAD, 0);
-    ASSERT_NE(m, nullptr);
-    EXPECT_EQ(m->BufStart, nullptr);
-    for (int i = 0; i < 45; ++i) {
-        ExpectCurrentRecord(m, plan);
-        QuarvNextFrame(m);
+    QuarvSetFrameRate(0);
+}
+
+// A sound driver that accepts every track and records the flags each open
+// was given, in place of the installed one while it lives.
+struct FlagsDriver {
+    static inline std::vector<uint32_t> openFlags;
+    static inline int closes = 0;
+    const SoundDriver saved = SoundDriverTable;
+    FlagsDriver() {
+        openFlags.clear(), closes = 0;
+        SoundDriverTable = {[](SoundTrack*, uint32_t flags) { return openFlags.push_back(flags), true; }, [](SoundTrack*) { ++closes; },
+                            [](SoundTrack*) { return 0u; }, nullptr, [](SoundTrack*) {}, [](SoundTrack*) {}, [](SoundTrack*) { return true; }, [] {}};
     }
+    ~FlagsDriver() { SoundDriverTable = saved; }
+};
+
+// Requested tracks are set up lowest first, each driver open seeing the
+// flags as they stand; tracks the file lacks are left out, and the open
+// still succeeds.
+TEST(Open, SoundTracksLowestFirstAndMissingOnesLeftOut) {
+    FlagsDriver driver;
+    const uint32_t before = OpenTrackCount;
+    RawMovie plan = PatternMovie({100, 100}, 300);
+    uint32_t* format = plan.header.TrackFormat;  // track 2 has rate 0, track 3 lacks its present bit
+    format[1] = kTrackPresent | 8000, format[2] = kTrackPresent, format[3] = kTrackBits16 | 22050, format[5] = kTrackPresent | kTrackBits16 | 22050;
+    MemoryFile file(plan.Build());
+    Movie* m = QuarvOpen(MemoryFile::kName, OPEN_TRACK1 | OPEN_TRACK2 | OPEN_TRACK3 | OPEN_TRACK5 | OPEN_PAN_CONTROL, 0);
+    EXPECT_EQ(std::vector<uint32_t>({m->OpenFlags & OPEN_ALL_TRACKS, uint32_t(m->TimingTrack), OpenTrackCount, m->Track[1] != nullptr, m->Track[5] != nullptr}),
+              std::vector<uint32_t>({OPEN_TRACK1 | OPEN_TRACK5, 1, before + 2, 1, 1}));
+    EXPECT_EQ(driver.openFlags, (std::vector<uint32_t>{OPEN_PAN_CONTROL | OPEN_PRELOAD, OPEN_PAN_CONTROL | OPEN_PRELOAD | OPEN_TRACK1}));
     QuarvClose(m);
+    EXPECT_EQ(OpenTrackCount + driver.closes, before + 2);
 }
 
-TEST(Open, TruncatedMovieThatWouldBePreloadedIsStreamedAndStops) {
-    MoviePlan plan = PatternMovie({1000, 1000, 1000, 1000}, 300);
-    Bytes bytes = MovieBytes(plan);
-    bytes.resize(300 + 2500);  // records 2 and 3 missing
-    MemoryFile file(bytes);
-    Movie* m = QuarvOpen(MemoryFile::name(), OPEN_PRELOAD, 0xFFFFFFFFu);
-    ASSERT_NE(m, nullptr);
-    EXPECT_EQ(m->OpenFlags & OPEN_PRELOAD, 0u);
-    EXPECT_NE(m->BufStart, nullptr);
-    EXPECT_LE(m->BufSize, 8192u);
-    ExpectCurrentRecord(m, plan);
-    QuarvNextFrame(m);
-    ExpectCurrentRecord(m, plan);
-    EXPECT_EQ(m->ReadError, 0u);
-    QuarvNextFrame(m);
-    EXPECT_EQ(m->ReadError, 1u);
-    QuarvClose(m);
-}
-
-TEST(Open, EveryAllocationFailureUnwinds) {
-    // Streamed and preloaded, by name: fail each allocation in turn.
-    for (uint32_t extra : {0u, 0xFFFFFFF0u}) {
-        const MoviePlan plan = PatternMovie({3000, 3000, 3000, 3000, 3000}, 4096);
-        MemoryFile file(MovieBytes(plan));
-        int failures = 0;
-        for (int k = 0; k < 12; ++k) {
-            const int closesBefore = file.closes;
-            SetAllocFailCountdown(k);
-            Movie* m = QuarvOpen(MemoryFile::name(), 0, extra);
-            SetAllocFailCountdown(-1);
-            if (!m) {
-                ++failures;
-                EXPECT_EQ(file.closes, closesBefore + 1) << k;
+// The debug log is written only when the profile value's low byte is 1,
+// read once per process, with the texts that tools watching it expect. Each
+// allocation of the open may fail: the open then fails cleanly (file closed,
+// nothing leaked) and the log says which one when it has a text for it.
+TEST(Open, DebugLogAndAllocationFailures) {
+    const TempFile temp(PatternMovie({100, 100}, 300).Build());
+    auto openClose = [&] { QuarvClose(QuarvOpen(temp.path().c_str(), 0, 0)); };
+    for (const char* value : {"0", "2", "256", "x", static_cast<const char*>(nullptr)}) EXPECT_EQ(Logged(value, openClose), "") << value;
+    EXPECT_EQ(Logged("0", [&] { openClose(), setenv("QUARVEL_PROFILE_QUARVEL_DEBUG", "1", 1), openClose(); }), "");
+    Movie* m = nullptr;
+    const std::string log = Logged("257", [&] { QuarvClose(m = QuarvOpen(temp.path().c_str(), 0, 0)); }), address = std::to_string(uintptr_t(m));
+    EXPECT_EQ(log, "QuarvOpen - file: " + temp.path() + "\r\nQuarvOpen returned: " + address + "\r\nQuarvClose: " + address + "\r\n");
+    MemoryFile file(Bytes{'Q', 'V', 'L', '3', 0, 0, 0, 0});
+    EXPECT_EQ(Logged("1", [&] { QuarvOpen("/nonexistent/x.qvl", 0, 0), QuarvOpen(file.handleArg(), OPEN_FROM_HANDLE, 0); }),
+              "QuarvOpen - file: /nonexistent/x.qvl\r\nCouldn't open the Quarvel file\r\nQuarvOpen - file handle: 77\r\nWasn't a Quarvel file\r\n");
+    file.bytes = PatternMovie({3000, 3000, 3000, 3000, 3000}, 4096).Build();
+    const std::vector<std::string> texts = {"Couldn't allocate Quarv structure\r\n", "Couldn't allocate track table\r\n", "",
+                                            "Couldn't allocate input buffer\r\n", "", "Couldn't allocate I/O buffer\r\n"};
+    for (bool preload : {false, true})
+        for (size_t k = 0; k <= texts.size() - preload; ++k) {  // streamed, then preloaded (no read-ahead buffer)
+            const int closes = file.closes;
+            const std::string log = Logged("1", [&] {
+                SetAllocFailCountdown(int32_t(k));
+                m = QuarvOpen(MemoryFile::kName, 0, preload ? 0xFFFFFFF0u : 0);
+                SetAllocFailCountdown(-1);
+                QuarvClose(m);
+            });
+            if (k == texts.size() - preload) {  // every allocation given
+                EXPECT_NE(m, nullptr);
                 continue;
             }
-            ExpectCurrentRecord(m, plan);
-            QuarvClose(m);
+            EXPECT_TRUE(m == nullptr && file.closes == closes + 1) << preload << " " << k;
+            EXPECT_EQ(log, std::string("QuarvOpen - file: ") + MemoryFile::kName + "\r\n" + texts[k + (preload && k >= 4)]) << preload << " " << k;
         }
-        // Record, table block, decode tables, tree scratch, frame buffer, and
-        // the read-ahead buffer when streamed.
-        EXPECT_EQ(failures, extra == 0 ? 6 : 5) << extra;
-    }
-}
-
-TEST(Open, HeightScaling) {
-    struct Case {
-        uint32_t fileFlags;
-        uint32_t openFlags;
-        uint32_t headerFlags;
-        uint32_t scaling;
-    } cases[] = {
-        {0, 0, 0, 0},
-        {2, 0, 2, OPEN_Y_INTERLACE},
-        {4, 0, 4, OPEN_Y_DOUBLE},
-        {6, 0, 6, 0},  // both bits: no scaling
-        {0, OPEN_Y_INTERLACE, 2, OPEN_Y_INTERLACE},
-        {4, OPEN_Y_INTERLACE, 2, OPEN_Y_INTERLACE},
-        {2, OPEN_Y_DOUBLE, 4, OPEN_Y_DOUBLE},
-        {6, OPEN_Y_NONE, 0, 0},
-    };
-    for (const Case& c : cases) {
-        MoviePlan plan = PatternMovie({100, 100}, 300);
-        plan.header.Flags = c.fileFlags;
-        plan.header.Height = 24;
-        MemoryFile file(MovieBytes(plan));
-        Movie* m = QuarvOpen(MemoryFile::name(), c.openFlags, 0);
-        ASSERT_NE(m, nullptr);
-        EXPECT_EQ(m->Header.Flags & 6, c.headerFlags) << c.fileFlags << " " << c.openFlags;
-        EXPECT_EQ(m->OpenFlags & OPEN_Y_NONE, c.scaling) << c.fileFlags << " " << c.openFlags;
-        EXPECT_EQ(m->Header.Height, c.scaling ? 48u : 24u);
-        QuarvClose(m);
-    }
-}
-
-TEST(Open, RateOverride) {
-    const MoviePlan plan = PatternMovie({100, 100}, 300);
-    MemoryFile file(MovieBytes(plan));
-    QuarvSetFrameRate(15);
-    EXPECT_EQ(FrameRateOverride(), -6666);
-    Movie* m = QuarvOpen(MemoryFile::name(), 0, 0);
-    EXPECT_EQ(m->Header.FrameRate, -6666);  // the file's own, no override asked
-    QuarvClose(m);
-    QuarvSetFrameRate(7);
-    m = QuarvOpen(MemoryFile::name(), OPEN_RATE_OVERRIDE, 0);
-    EXPECT_EQ(m->Header.FrameRate, -14285);
-    EXPECT_EQ(m->FrameTime, 14285u);
-    QuarvClose(m);
-    QuarvSetFrameRate(0);
-    m = QuarvOpen(MemoryFile::name(), OPEN_RATE_OVERRIDE, 0);
-    EXPECT_EQ(m->FrameTime, 0u);
-    QuarvClose(m);
-    QuarvSetFrameRate(-2500);  // a raw FrameRate value
-    m = QuarvOpen(MemoryFile::name(), OPEN_RATE_OVERRIDE, 0);
-    EXPECT_EQ(m->FrameTime, 2500u);
-    QuarvClose(m);
-    QuarvSetFrameRate(40);  // positive: milliseconds
-    EXPECT_EQ(FrameRateOverride(), -2500);
-    QuarvSetFrameRate(0);
-}
-
-TEST(Open, FillBufferReadsUntilFullAndCountsAsForeground) {
-    const MoviePlan plan = PatternMovie(std::vector<uint32_t>(30, 3000), 4096);
-    MemoryFile file(MovieBytes(plan));
-    Movie* m = QuarvOpen(MemoryFile::name(), OPEN_FILL_BUFFER, 0);
-    ASSERT_NE(m, nullptr);
-    EXPECT_GT(m->BufCount, m->BufSize - 4096);
-    EXPECT_GT(m->BgBytesRead, 0u);
-    EXPECT_EQ(m->BgReadTime, 0u);
-    // Background bytes of the open count among the foreground ones.
-    uint32_t fileBytes = 0;
-    for (const auto& r : file.Reads()) fileBytes += r.got;
-    EXPECT_EQ(m->BytesRead, fileBytes);  // frame data starts on a page: no uncounted alignment read
-    EXPECT_EQ(m->OpenReadTime, m->ReadTime);
-    for (int i = 0; i < 29; ++i) {
-        QuarvNextFrame(m);
-        ExpectCurrentRecord(m, plan);
-    }
-    QuarvClose(m);
-}
-
-TEST(Open, TracksAreSetUpLowestFirst) {
-    FakeDriver driver;
-    MoviePlan plan = PatternMovie({100, 100}, 300);
-    plan.header.TrackFormat[1] = kTrackPresent | 8000;
-    plan.header.TrackFormat[5] = kTrackPresent | kTrackBits16 | kTrackStereo | 22050;
-    MemoryFile file(MovieBytes(plan));
-    const uint32_t openBefore = OpenTrackCount;
-    Movie* m = QuarvOpen(MemoryFile::name(), OPEN_TRACK1 | OPEN_TRACK3 | OPEN_TRACK5 | OPEN_PAN_CONTROL, 0);
-    ASSERT_NE(m, nullptr);
-    EXPECT_EQ(m->OpenFlags & OPEN_ALL_TRACKS, uint32_t{OPEN_TRACK1 | OPEN_TRACK5});
-    EXPECT_EQ(m->TimingTrack, 1);
-    EXPECT_NE(m->Track[1], nullptr);
-    EXPECT_EQ(m->Track[3], nullptr);  // not in the file
-    EXPECT_NE(m->Track[5], nullptr);
-    EXPECT_EQ(OpenTrackCount, openBefore + 2);
-    // Each track's open sees the flags as they stand: earlier tracks' bits
-    // set, the requested ones cleared, the preload the open chose included.
-    const uint32_t base = OPEN_PAN_CONTROL | OPEN_PRELOAD;
-    EXPECT_EQ(driver.openFlags, (std::vector<uint32_t>{base, base | OPEN_TRACK1}));
-    QuarvClose(m);
-    EXPECT_EQ(driver.closes, 2);
-    EXPECT_EQ(OpenTrackCount, openBefore);
-}
-
-TEST(Open, MissingTracksAreLeftOut) {
-    FakeDriver driver;
-    MoviePlan plan = PatternMovie({100, 100}, 300);
-    plan.header.TrackFormat[1] = kTrackBits16 | 22050;  // not present
-    plan.header.TrackFormat[2] = kTrackPresent;         // rate 0
-    MemoryFile file(MovieBytes(plan));
-    Movie* m = QuarvOpen(MemoryFile::name(), OPEN_TRACK1 | OPEN_TRACK2, 0);
-    ASSERT_NE(m, nullptr);
-    EXPECT_EQ(m->OpenFlags & OPEN_ALL_TRACKS, 0u);
-    EXPECT_EQ(m->Track[1], nullptr);
-    EXPECT_EQ(m->Track[2], nullptr);
-    EXPECT_EQ(m->TimingTrack, -1);
-    QuarvClose(m);
 }
 
 }  // namespace

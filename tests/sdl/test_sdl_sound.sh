@@ -14,8 +14,7 @@
 # frame's own sound with nothing dropped.
 set -u
 source "$(dirname "$0")/sdl_helpers.sh"
-SOUNDMOVIE=$QUARVEL_NATIVE_BIN/soundmovie
-need_tools "$PLAYER" "$SOUNDMOVIE"
+need_tools "$PLAYER"
 fail=0
 FPS=15
 WORK=$(mktemp -d "${TMPDIR:-/tmp}/quarvel-sdl-sound.XXXXXX")

@@ -1,164 +1,104 @@
 #include "tests/support/movie_bytes.h"
 
+#include "movie/open_close.h"
+
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <stdexcept>
-#include <unistd.h>
 
 namespace movietest {
 
-uint32_t LE32(const uint8_t* p) { return p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24; }
+Bytes Le32(uint32_t v) { return {uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16), uint8_t(v >> 24)}; }
 
-void PutLE32(Bytes& b, uint32_t v) {
-    for (int i = 0; i < 4; ++i) b.push_back(static_cast<uint8_t>(v >> (8 * i)));
-}
-
-RecordBuilder& RecordBuilder::Palette(const Bytes& commands) {
-    const size_t units = (commands.size() + 1 + 3) / 4;
-    Bytes chunk{static_cast<uint8_t>(units)};
-    chunk.insert(chunk.end(), commands.begin(), commands.end());
-    chunk.resize(units * 4, 0);
-    return RawPalette(chunk);
-}
-
-RecordBuilder& RecordBuilder::RawPalette(const Bytes& chunk) {
-    type_ |= 1;
-    palette_ = chunk;
-    return *this;
-}
-
-RecordBuilder& RecordBuilder::Sound(int track, const Bytes& payload) {
-    return SoundWithLength(track, static_cast<uint32_t>(payload.size() + 4), payload);
-}
-
-RecordBuilder& RecordBuilder::SoundWithLength(int track, uint32_t lengthWord, const Bytes& payload) {
-    type_ |= static_cast<uint8_t>(2u << track);
-    sound_[track].clear();
-    PutLE32(sound_[track], lengthWord);
-    sound_[track].insert(sound_[track].end(), payload.begin(), payload.end());
-    return *this;
-}
-
-RecordBuilder& RecordBuilder::Video(const Bytes& bytes) {
-    video_ = bytes;
-    return *this;
-}
-
-Record RecordBuilder::Build() const {
-    Record r;
-    r.type = type_;
-    r.bytes = palette_;
-    for (const Bytes& s : sound_) r.bytes.insert(r.bytes.end(), s.begin(), s.end());
-    r.bytes.insert(r.bytes.end(), video_.begin(), video_.end());
-    return r;
-}
-
-Record VideoRecord(uint32_t n, uint8_t fill) { return RecordBuilder().Video(Bytes(n, fill)).Build(); }
-
-MovieHeader DefaultHeader() {
-    MovieHeader h{};
-    std::memcpy(h.Magic, "QVL2", 4);
-    h.Width = 16;
-    h.Height = 16;
-    h.FrameRate = -6666;
-    h.MapTreeSize = h.ColorTreeSize = h.FullTreeSize = h.TypeTreeSize = 12;
-    return h;
-}
-
-Bytes MovieBytes(const MoviePlan& plan) {
-    MovieHeader h = plan.header;
-    const uint32_t n = static_cast<uint32_t>(plan.records.size());
-    h.Frames = n - (plan.ring ? 1 : 0);
-    h.Flags = (h.Flags & ~1u) | (plan.ring ? 1u : 0u);
-    h.TreeBlockSize = static_cast<uint32_t>(plan.trees.size());
-    Bytes out(sizeof h);
-    std::memcpy(out.data(), &h, sizeof h);
-    for (uint32_t i = 0; i < n; ++i)
-        PutLE32(out, plan.sizeOverride.empty() ? static_cast<uint32_t>(plan.records[i].bytes.size())
-                                               : plan.sizeOverride.at(i));
-    for (const Record& r : plan.records) out.push_back(r.type);
-    out.insert(out.end(), plan.trees.begin(), plan.trees.end());
-    for (const Record& r : plan.records) out.insert(out.end(), r.bytes.begin(), r.bytes.end());
+Bytes Cat(std::initializer_list<Bytes> parts) {
+    Bytes out;
+    for (const Bytes& p : parts) out.insert(out.end(), p.begin(), p.end());
     return out;
 }
 
-TempFile::TempFile(const Bytes& bytes) {
-    char name[] = "/tmp/quarvel_movie_XXXXXX";
-    const int fd = mkstemp(name);
-    if (fd < 0) throw std::runtime_error("mkstemp");
-    size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t w = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (w <= 0) break;
-        done += static_cast<size_t>(w);
+Bytes RawMovie::Build() const {
+    MovieHeader h = header;
+    const uint32_t n = static_cast<uint32_t>(records.size());
+    h.Frames = n - (ring ? 1 : 0);
+    h.Flags = (h.Flags & ~1u) | (ring ? 1u : 0u);
+    h.TreeBlockSize = std::max<uint32_t>(1, firstFrame - 104 - 5 * n);  // absent trees, then ignored bytes
+    Bytes out(reinterpret_cast<const uint8_t*>(&h), reinterpret_cast<const uint8_t*>(&h + 1));
+    for (uint32_t i = 0; i < n; ++i) {
+        const Bytes size = Le32(sizeOverride.empty() ? uint32_t(records[i].second.size()) : sizeOverride[i]);
+        out.insert(out.end(), size.begin(), size.end());
     }
+    for (const Record& r : records) out.push_back(r.first);
+    out.resize(out.size() + h.TreeBlockSize, 0);
+    for (const Record& r : records) out.insert(out.end(), r.second.begin(), r.second.end());
+    return out;
+}
+
+RawMovie PatternMovie(const std::vector<uint32_t>& sizes, uint32_t firstFrame, bool ring) {
+    RawMovie plan;
+    std::memcpy(plan.header.Magic, "QVL2", 4);
+    plan.header.Width = plan.header.Height = 16;
+    plan.header.FrameRate = -6666;
+    plan.header.MapTreeSize = plan.header.ColorTreeSize = plan.header.FullTreeSize = plan.header.TypeTreeSize = 12;
+    plan.ring = ring;
+    plan.firstFrame = firstFrame;
+    for (uint32_t r = 0; r < sizes.size(); ++r) {
+        plan.records.push_back({});
+        for (uint32_t i = 0; i < sizes[r]; ++i) plan.records.back().second.push_back(uint8_t((r * 2654435761u + i * 40503u) >> 13));
+    }
+    return plan;
+}
+
+void ExpectCurrentRecord(const Movie* m, const RawMovie& plan) {
+    ASSERT_LT(m->FrameNum, plan.records.size());
+    const Bytes& want = plan.records[m->FrameNum].second;
+    ASSERT_EQ(m->VideoOffset + m->VideoSize, want.size()) << "frame " << m->FrameNum;
+    EXPECT_TRUE(want.empty() || std::memcmp(m->FrameData, want.data(), want.size()) == 0) << "frame " << m->FrameNum;
+}
+
+std::string Logged(const char* profile, const std::function<void()>& f) {
+    profile ? setenv("QUARVEL_PROFILE_QUARVEL_DEBUG", profile, 1) : unsetenv("QUARVEL_PROFILE_QUARVEL_DEBUG");
+    ResetDebugFlag();
+    ::testing::internal::CaptureStderr();
+    f();
+    unsetenv("QUARVEL_PROFILE_QUARVEL_DEBUG");
+    ResetDebugFlag();
+    return ::testing::internal::GetCapturedStderr();
+}
+
+TempFile::TempFile(const Bytes& bytes) : path_("/tmp/quarvel_movie_XXXXXX") {
+    const int fd = mkstemp(path_.data());
+    if (fd < 0 || ::write(fd, bytes.data(), bytes.size()) != ssize_t(bytes.size())) throw std::runtime_error("no temporary file");
     ::close(fd);
-    path_ = name;
 }
 
 TempFile::~TempFile() { std::remove(path_.c_str()); }
 
 namespace {
-MemoryFile* g_memory = nullptr;
+MemoryFile* g_file = nullptr;
 }
 
-MemoryFile::MemoryFile(Bytes bytes) : bytes_(std::move(bytes)) {
-    layer_ = {Open, Read, Seek, Close};
-    g_memory = this;
-    SetFileLayer(&layer_);
-}
-
-MemoryFile::~MemoryFile() {
-    SetFileLayer(nullptr);
-    g_memory = nullptr;
-}
-
-std::vector<MemoryFile::Op> MemoryFile::Reads() const {
-    std::vector<Op> r;
-    for (const Op& op : ops)
-        if (op.kind == 'r') r.push_back(op);
-    return r;
-}
-
-size_t MemoryFile::Seeks() const {
-    return std::count_if(ops.begin(), ops.end(), [](const Op& op) { return op.kind == 's'; });
-}
-
-QvFile MemoryFile::Open(const char* name) {
-    if (std::strcmp(name, MemoryFile::name()) != 0) return kNoFile;
-    g_memory->ops.push_back({'o', 0, 0, 0});
-    g_memory->pos_ = 0;
-    return kHandle;
-}
-
-uint32_t MemoryFile::Read(QvFile f, void* dst, uint32_t count) {
-    MemoryFile* m = g_memory;
-    if (f != kHandle) return 0;
-    const uint64_t end = std::min<uint64_t>(m->bytes_.size(), m->readEnd_);
-    const uint64_t avail = m->pos_ < end ? end - m->pos_ : 0;
-    const uint32_t got = static_cast<uint32_t>(std::min<uint64_t>(count, avail));
-    if (got) std::memcpy(dst, m->bytes_.data() + m->pos_, got);
-    m->ops.push_back({'r', m->pos_, count, got});
-    m->pos_ += got;
-    return got;
-}
-
-uint32_t MemoryFile::Seek(QvFile f, int32_t offset, uint32_t origin) {
-    MemoryFile* m = g_memory;
-    if (f != kHandle) return 0xFFFFFFFFu;
-    int64_t from = origin == kSeekBegin ? 0 : origin == kSeekCurrent ? m->pos_ : static_cast<int64_t>(m->bytes_.size());
-    const int64_t to = from + offset;
-    if (to < 0) return 0xFFFFFFFFu;
-    m->pos_ = static_cast<uint32_t>(to);
-    m->ops.push_back({'s', m->pos_, 0, 0});
-    return m->pos_;
-}
-
-void MemoryFile::Close(QvFile f) {
-    if (f == kHandle) ++g_memory->closes;
-    g_memory->ops.push_back({'c', 0, 0, 0});
+MemoryFile::MemoryFile(Bytes b) : bytes(std::move(b)) {
+    g_file = this;
+    layer.open_read = [](const char* name) { return std::strcmp(name, kName) ? kNoFile : (g_file->pos = 0, kHandle); };
+    layer.read = [](QvFile, void* dst, uint32_t count) {
+        MemoryFile* f = g_file;
+        const uint32_t got = uint32_t(std::min<uint64_t>(count, f->pos < f->bytes.size() ? f->bytes.size() - f->pos : 0));
+        if (got) std::memcpy(dst, f->bytes.data() + f->pos, got);
+        f->ops.push_back({'r', f->pos, count, got});
+        f->pos += got;
+        return got;
+    };
+    layer.seek = [](QvFile, int32_t offset, uint32_t origin) {
+        MemoryFile* f = g_file;
+        const int64_t to = offset + (origin == kSeekBegin ? 0 : origin == kSeekCurrent ? f->pos : f->bytes.size());
+        if (to < 0) return 0xFFFFFFFFu;
+        f->ops.push_back({'s', f->pos = uint32_t(to), 0, 0});
+        return f->pos;
+    };
+    layer.close = [](QvFile) { ++g_file->closes; };
+    SetFileLayer(&layer);
 }
 
 }  // namespace movietest

@@ -1,8 +1,13 @@
-// Builds small movie files byte by byte for tests: header, the two frame
-// tables, a tree block (by default four absent trees) and frame records made
-// of palette, sound and video chunks.
+// Movies for the library's tests and the ways to serve them: movies built
+// byte by byte whose records tell where they came from, temporary files, an
+// in-memory file layer that records every read and seek, and a clock the
+// test moves.
 #pragma once
+#include <gtest/gtest.h>
+
 #include <cstdint>
+#include <cstring>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -12,55 +17,46 @@
 namespace movietest {
 
 using Bytes = std::vector<uint8_t>;
+Bytes Le32(uint32_t v);
+Bytes Cat(std::initializer_list<Bytes> parts);
 
-struct Record {
-    uint8_t type = 0;
-    Bytes bytes;
-};
+using Record = std::pair<uint8_t, Bytes>;  // the type byte, the record's bytes
 
-// Chunks in file order: palette, sound tracks 0..6, video.
-class RecordBuilder {
-public:
-    // commands: the palette payload after the length byte; padded to whole
-    // 4-byte units.
-    RecordBuilder& Palette(const Bytes& commands);
-    // A palette chunk given byte for byte (length byte included).
-    RecordBuilder& RawPalette(const Bytes& chunk);
-    // A sound chunk: length word (4 + payload) then the payload.
-    RecordBuilder& Sound(int track, const Bytes& payload);
-    // A sound chunk whose length word is given (it may lie).
-    RecordBuilder& SoundWithLength(int track, uint32_t lengthWord, const Bytes& payload);
-    RecordBuilder& Video(const Bytes& bytes);
-    Record Build() const;
-
-private:
-    uint8_t type_ = 0;
-    Bytes palette_;
-    Bytes sound_[kMaxTracks];
-    Bytes video_;
-};
-
-// A record of n video bytes whose value is `fill`.
-Record VideoRecord(uint32_t n, uint8_t fill = 0x5A);
-
-struct MoviePlan {
-    MovieHeader header{};  // Frames, TreeBlockSize and Flags bit 0 are filled from the fields below
-    bool ring = false;     // the last record is the ring frame
-    Bytes trees{0x00};     // four absent trees
+// A movie byte by byte: the header (16 x 16 at 15 fps, four absent trees),
+// the two tables, a tree block padded so that the frame data starts at
+// `firstFrame`, and the records.
+struct RawMovie {
+    MovieHeader header{};
+    bool ring = false;  // the last record is the ring frame
+    uint32_t firstFrame = 0;
     std::vector<Record> records;
-    // Table entries to write instead of the records' real sizes (same count).
-    std::vector<uint32_t> sizeOverride;
+    std::vector<uint32_t> sizeOverride;  // table entries written instead of the records' sizes
+    Bytes Build() const;
 };
 
-// Header with magic, 16 x 16, FrameRate -6666 (15 fps), tree sizes 12.
-MovieHeader DefaultHeader();
-Bytes MovieBytes(const MoviePlan& plan);
+// Type-0 records of the given sizes whose bytes depend on the record and the
+// position, so that a record delivered from the wrong place shows.
+RawMovie PatternMovie(const std::vector<uint32_t>& sizes, uint32_t firstFrame, bool ring = false);
+// The record in memory is the one the movie calls current, split whole.
+void ExpectCurrentRecord(const Movie* m, const RawMovie& plan);
 
-uint32_t LE32(const uint8_t* p);
-void PutLE32(Bytes& b, uint32_t v);
+// What the library's debug log said while f ran with the profile value
+// given (null: none), the log switched off again afterwards.
+std::string Logged(const char* profile, const std::function<void()>& f);
 
-// Writes bytes to a fresh temporary file; the path is removed by the
-// destructor.
+// The library's clock, set and moved by the test; each reading also moves it
+// on by `step` ms.
+struct TestClock {
+    static inline uint32_t ms = 0, step = 0;
+    static uint32_t Read() { return (ms += step) - step; }
+    explicit TestClock(uint32_t start, uint32_t readingStep = 0) {
+        ms = start, step = readingStep;
+        SetClock(Read);
+    }
+    ~TestClock() { SetClock(nullptr); }
+};
+
+// A file that exists for the object's lifetime.
 class TempFile {
 public:
     explicit TempFile(const Bytes& bytes);
@@ -71,40 +67,24 @@ private:
     std::string path_;
 };
 
-// A file layer serving one in-memory file and recording every operation,
-// installed for its lifetime.
-class MemoryFile {
-public:
+// The library's file layer while it lives: one in-memory file, opened by the
+// name kName or used through its handle, that records what was done to it.
+struct MemoryFile {
     struct Op {
-        char kind;  // 'o' open, 'r' read, 's' seek, 'c' close
-        uint32_t pos;   // read: offset before; seek: new position
-        uint32_t size;  // read: asked
-        uint32_t got;   // read: delivered
+        char kind;           // 'r' read, 's' seek
+        uint32_t pos;        // read: the offset before it; seek: the new position
+        uint32_t size, got;  // read: asked, delivered
     };
-    explicit MemoryFile(Bytes bytes);
-    ~MemoryFile();
-    QvFile handle() const { return kHandle; }
-    // The handle as QuarvOpen takes it with OPEN_FROM_HANDLE.
-    const void* handleArg() const { return reinterpret_cast<const void*>(kHandle); }
-    static const char* name() { return "memory:movie"; }
-    void SetPosition(uint32_t pos) { pos_ = pos; }
-    // Reads shorter than asked after this offset (the file "ends" there for reads).
-    void TruncateReadsAt(uint32_t end) { readEnd_ = end; }
-    std::vector<Op> ops;
-    std::vector<Op> Reads() const;
-    size_t Seeks() const;
-    int closes = 0;
-
-private:
+    static constexpr const char* kName = "memory:movie";
     static constexpr QvFile kHandle = 77;
-    static QvFile Open(const char* name);
-    static uint32_t Read(QvFile f, void* dst, uint32_t count);
-    static uint32_t Seek(QvFile f, int32_t offset, uint32_t origin);
-    static void Close(QvFile f);
-    Bytes bytes_;
-    uint32_t pos_ = 0;
-    uint32_t readEnd_ = 0xFFFFFFFFu;
-    FileLayer layer_;
+    explicit MemoryFile(Bytes bytes);
+    ~MemoryFile() { SetFileLayer(nullptr); }
+    const void* handleArg() const { return reinterpret_cast<const void*>(kHandle); }
+    std::vector<Op> ops;
+    uint32_t pos = 0;
+    int closes = 0;
+    Bytes bytes;
+    FileLayer layer;
 };
 
 }  // namespace movietest

@@ -15,26 +15,14 @@ sound for half a second, as a device that falls behind would.
     stream K start T rate R channels C bits B offset O   (O: bytes into OUT.wav)
     at T BYTES QUEUED   bytes taken from stream K by wall-clock time T (s), and
                         bytes written and not yet taken (the device's buffer)
-    stall T MS          the writer kept the device waiting; its clock stopped
+    stall T MS          the device waited: held, or the writer starved it
     end T BYTES
 """
-import array
-import fcntl
-import os
-import select
-import signal
-import struct
-import sys
-import termios
-import time
+import array, fcntl, os, select, signal, struct, sys, termios, time
 
 F_SETPIPE_SZ = 1031
 CHECKPOINT_S = 0.02
-# A writer this late is starving the device, not just waking up late.
-STALL_S = 0.02
-
-
-HOLD_S = 0.5
+STALL_S = 0.02  # a writer this late is starving the device, not just waking up late
 hold_until = 0.0
 
 
@@ -48,32 +36,25 @@ def on_term(*_):
 
 def on_hold(*_):
     global hold_until
-    hold_until = time.time() + HOLD_S
-
-
-def read_exact(fd, n):
-    data = b""
-    while len(data) < n:
-        select.select([fd], [], [])
-        part = os.read(fd, n - len(data))
-        if not part:
-            break
-        data += part
-    return data
+    hold_until = time.time() + 0.5
 
 
 def take_stream(fd, log, streams):
-    header = read_exact(fd, 44)
-    if len(header) < 44 or header[:4] != b"RIFF" or header[8:16] != b"WAVEfmt ":
+    header = b""
+    while len(header) < 44:
+        select.select([fd], [], [])
+        part = os.read(fd, 44 - len(header))
+        if not part:
+            return
+        header += part
+    if header[:4] != b"RIFF" or header[8:16] != b"WAVEfmt ":
         return
     _, channels, rate, byte_rate, align, bits = struct.unpack("<HHIIHH", header[20:36])
-    start = time.time()
+    offset = sum(len(s[1]) for s in streams if s[0] == (channels, rate, bits))
     data = bytearray()
-    offset = sum(len(s["data"]) for s in streams if s["format"] == (channels, rate, bits))
-    streams.append({"format": (channels, rate, bits), "data": data})
-    log.write("stream %d start %.6f rate %d channels %d bits %d offset %d\n"
-              % (len(streams) - 1, start, rate, channels, bits, offset))
-    clock, last_mark = start, 0.0
+    streams.append(((channels, rate, bits), data))
+    clock = last_mark = time.time()
+    log.write("stream %d start %.6f rate %d channels %d bits %d offset %d\n" % (len(streams) - 1, clock, rate, channels, bits, offset))
     while True:
         now = time.time()
         if now < hold_until:
@@ -88,12 +69,11 @@ def take_stream(fd, log, streams):
         try:
             part = os.read(fd, min(due, 65536))
         except BlockingIOError:
-            waited = time.time()
             select.select([fd], [], [], 1.0)
-            late = time.time() - waited
+            late = time.time() - now
             if late > STALL_S:
                 clock += late
-                log.write("stall %.6f %.1f\n" % (waited, late * 1000))
+                log.write("stall %.6f %.1f\n" % (now, late * 1000))
             continue
         if not part:
             break
@@ -107,15 +87,10 @@ def take_stream(fd, log, streams):
 
 
 def write_wav(path, streams):
-    if not streams:
-        channels, rate, bits = 2, 44100, 16
-        data = b""
-    else:
-        channels, rate, bits = streams[0]["format"]
-        data = b"".join(s["data"] for s in streams if s["format"] == streams[0]["format"])
-    tag = 3 if bits == 32 else 1
+    channels, rate, bits = streams[0][0] if streams else (2, 44100, 16)
+    data = b"".join(s[1] for s in streams if s[0] == (channels, rate, bits))
     align = channels * bits // 8
-    header = struct.pack("<4sI4s4sIHHIIHH4sI", b"RIFF", 36 + len(data), b"WAVE", b"fmt ", 16, tag,
+    header = struct.pack("<4sI4s4sIHHIIHH4sI", b"RIFF", 36 + len(data), b"WAVE", b"fmt ", 16, 3 if bits == 32 else 1,
                          channels, rate, rate * align, align, bits, b"data", len(data))
     with open(path + ".part", "wb") as f:
         f.write(header + data)

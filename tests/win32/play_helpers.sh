@@ -1,49 +1,43 @@
 #!/bin/bash
-# Sourced by the test_play_*.sh scripts: movies made with quarvmake, the
-# player started under Wine with play_watch.exe and boxreader.exe beside it,
-# keys typed into its window, and screenshots compared with quarvdump's
-# frames. Expects QUARVEL_WIN32_BIN and QUARVEL_NATIVE_BIN; the functions
-# that run programs need a running wine_env, and all work in the current
-# folder.
+# Sourced by the Windows tests (after scripts/wine_env.sh): movies made with
+# soundmovie, the real player started under Wine with probe.exe watching its
+# window and reading its boxes, keys typed into it, and screenshots compared
+# with quarvdump's frames. Expects QUARVEL_WIN32_BIN and QUARVEL_NATIVE_BIN;
+# the functions that run programs need a running wine_env, and all work in
+# the current folder.
 
 PLAYER="$QUARVEL_WIN32_BIN/quarvplay.exe"
+PROBE="$QUARVEL_WIN32_BIN/probe.exe"
 QUARVMAKE="$QUARVEL_NATIVE_BIN/quarvmake"
 QUARVDUMP="$QUARVEL_NATIVE_BIN/quarvdump"
 QUARVSELFPLAY="$QUARVEL_NATIVE_BIN/quarvselfplay"
+SOUNDMOVIE="$QUARVEL_NATIVE_BIN/soundmovie"
+fail=0
 
 need_tools() {
   local t
-  for t in "$QUARVMAKE" "$QUARVDUMP" "$@"; do
+  for t in "$SOUNDMOVIE" "$QUARVDUMP" "$@"; do
     [ -x "$t" ] || { echo "FAIL: $t is missing (build the native tools first)"; exit 1; }
   done
 }
 
-# make_movie OUT.qvl WIDTH HEIGHT FRAMES FPS COLOUR: a movie of coloured
-# bars that move one step a frame over a background of COLOUR, so that every
-# frame differs and movies can be told apart.
-make_movie() {
-  local out=$1 w=$2 h=$3 n=$4 fps=$5 colour=$6
-  local dir
-  dir=$(mktemp -d "${TMPDIR:-/tmp}/quarvel-frames.XXXXXX")
-  local i
-  for i in $(seq 0 $((n - 1))); do
-    local x=$(( (i * 4) % w )) y=$(( (i * 4) % h ))
-    convert -size "${w}x${h}" "xc:$colour" \
-      -fill 'rgb(250,240,20)' -draw "rectangle $x,0 $((x + 7)),$((h - 1))" \
-      -fill 'rgb(20,40,230)' -draw "rectangle 0,$y $((w - 1)),$((y + 3))" \
-      -fill 'rgb(200,30,160)' -draw "rectangle $((w / 4)),$((h / 4)) $((w / 4 + i % 16)),$((h / 4 + 12))" \
-      "$dir/$(printf '%04d' "$i").png" || return 1
-  done
-  "$QUARVMAKE" --quiet --fps "$fps" "$out" "$dir" >/dev/null || return 1
-  rm -rf "$dir"
+# check DESCRIPTION EXPECTED GOT
+check() {
+  if [ "$2" = "$3" ]; then echo "ok ($1): $3"; else echo "FAIL ($1): expected [$2], got [$3]"; fail=1; fi
 }
 
-# play ARGS...: starts the player with play_watch.exe logging its window to
-# watch.txt (and, with WATCH_TIMES=FILE, each line with its wall-clock time to
-# FILE); PLAYER_PID and WATCH_PID are set.
+# make_movie OUT.qvl WIDTH HEIGHT FRAMES FPS: a silent movie whose every
+# frame differs (soundmovie's pictures); movies of other sizes are told apart.
+make_movie() {
+  "$SOUNDMOVIE" write "$1" "$1.pcm" 0 8 1 raw "$4" "$5" -1 "$2x$3" >/dev/null && rm -f "$1.pcm"
+}
+
+# play ARGS...: starts the player ($PLAYER) with probe.exe logging its window
+# to watch.txt (and, with WATCH_TIMES=FILE, each line with its wall-clock
+# time to FILE); PLAYER_PID and WATCH_PID are set.
 play() {
   rm -f watch.txt
-  wine "$QUARVEL_WIN32_BIN/play_watch.exe" watch.txt 120000 ${WATCH_TIMES:-} &
+  wine "$PROBE" watch watch.txt ${WATCH_TIMES:-} &
   WATCH_PID=$!
   wine "$PLAYER" "$@" &
   PLAYER_PID=$!
@@ -62,11 +56,24 @@ finish() {
     wait "$PLAYER_PID"
     PLAYER_CODE=$?
   fi
-  # The watcher ends when the window goes; one that never saw a window is
-  # stopped.
+  # The watcher ends when the window goes; one that never saw a window is stopped.
   for i in $(seq 20); do kill -0 "$WATCH_PID" 2>/dev/null || break; sleep 0.1; done
   kill "$WATCH_PID" 2>/dev/null
   wait "$WATCH_PID" 2>/dev/null
+}
+
+# read_boxes FILE [COUNT]: reads the boxes that come up into FILE until
+# boxes_done; BOXES_PID is set.
+read_boxes() {
+  rm -f "$1"
+  wine "$PROBE" boxes "$1" "${2:-1}" >/dev/null &
+  BOXES_PID=$!
+}
+boxes_done() {
+  local i
+  for i in $(seq 30); do kill -0 "$BOXES_PID" 2>/dev/null || break; sleep 0.1; done
+  kill "$BOXES_PID" 2>/dev/null
+  wait "$BOXES_PID" 2>/dev/null
 }
 
 # wait_line PATTERN [TIMEOUT_S]: waits until the watcher's latest line matches.
@@ -83,13 +90,21 @@ wait_line() {
 # The frame number of the player's /Q caption in the watcher's latest line.
 caption_frame() { tail -1 watch.txt | sed -nE 's/.*Frame: ([0-9]+)$/\1/p'; }
 
-# press KEY...: gives the player window the keyboard focus and types the keys.
+# press KEY...: gives the player window the keyboard focus and types the
+# keys. A modifier (MOD+KEY) is held down on its own first: the window reads
+# its state when the key arrives, and a combined press can deliver both at once.
 press() {
-  local window
+  local window key
   window=$(xdotool search --name '^QuarvPlay' 2>/dev/null | head -1)
   [ -n "$window" ] && xdotool windowfocus --sync "$window" 2>/dev/null
-  local key
-  for key in "$@"; do xdotool key "$key"; sleep 0.15; done
+  for key in "$@"; do
+    if [[ $key == ?*+?* ]]; then
+      xdotool keydown "${key%%+*}"; sleep 0.3; xdotool key "${key#*+}"; sleep 0.3; xdotool keyup "${key%%+*}"
+    else
+      xdotool key "$key"
+    fi
+    sleep 0.15
+  done
 }
 
 # The movie sizes in the order the window showed them (repeats folded).
@@ -108,25 +123,24 @@ wraps_and_last() {
 # screenshot OUT.xwd
 screenshot() { xwd -root -silent > "$1.part" && mv "$1.part" "$1"; }
 
-# compare_area SHOT.xwd X Y FRAME.ppm OUTW OUTH BITS [interlaced]: whether the
+# compare_area SHOT.xwd X Y FRAME.ppm|white OUTW OUTH BITS [MODE]: whether the
 # area of the screenshot at X,Y of OUTW x OUTH pixels is FRAME scaled to that
 # size (nearest pixel), exactly (BITS 24) or in the screen's 5-6-5 colours
-# (BITS 16); interlaced: every odd line of the area black instead.
+# (BITS 16). MODE interlaced: every odd line of the area black instead;
+# smoothed: FRAME doubled by the blitter's smoothing rule (each pixel the
+# lower right of a 2x2 block whose other three are midpoints towards its
+# left and upper neighbours, or itself at the edges); covered: the top left
+# quarter is left out and must not show FRAME.
 compare_area() {
   python3 - "$@" <<'PY'
 import struct, sys
 def ppm(path):
-    data = open(path, 'rb').read()
-    fields, pos = [], 0
+    data, fields, pos = open(path, 'rb').read(), [], 0
     while len(fields) < 4:
         while data[pos:pos+1].isspace(): pos += 1
-        if data[pos:pos+1] == b'#':
-            while data[pos:pos+1] != b'\n': pos += 1
-            continue
         start = pos
         while not data[pos:pos+1].isspace(): pos += 1
         fields.append(data[start:pos])
-    assert fields[0] == b'P6' and fields[3] == b'255', path
     w, h = int(fields[1]), int(fields[2])
     return w, h, data[pos+1:pos+1+w*h*3]
 def xwd(path, bits):
@@ -135,43 +149,79 @@ def xwd(path, bits):
     # pixel size) while the values are the screen's own 5-6-5 pixels.
     data = open(path, 'rb').read()
     f = struct.unpack('>25I', data[:100])
-    header, w, h, msb, bpp, line, ncolours = f[0], f[4], f[5], f[7], f[11], f[12], f[19]
-    masks = [f[14], f[15], f[16]]
+    header, w, h, msb, bpp, line, ncolours, masks = f[0], f[4], f[5], f[7], f[11], f[12], f[19], [f[14], f[15], f[16]]
     if bits == 16 and masks == [0xFF0000, 0xFF00, 0xFF]:
         masks = [0xF800, 0x07E0, 0x001F]
-    pixels = data[header + ncolours * 12:]
-    n = bpp // 8
+    pixels, n = data[header + ncolours * 12:], bpp // 8
     def rgb(x, y):
-        p = pixels[y * line + x * n: y * line + x * n + n]
-        v = int.from_bytes(p, 'big' if msb else 'little')
+        v = int.from_bytes(pixels[y * line + x * n: y * line + x * n + n], 'big' if msb else 'little')
         out = []
         for m in masks:
             value, mask = v & m, m
             while not mask & 1: mask >>= 1; value >>= 1
-            width = mask.bit_length()
-            out.append(value >> (width - 8) if width >= 8 else value << (8 - width))
+            out.append(value >> (mask.bit_length() - 8) if mask.bit_length() >= 8 else value << (8 - mask.bit_length()))
         return out
     return w, h, rgb
 shot, x0, y0, frame, ow, oh, bits = sys.argv[1], int(sys.argv[2]), int(sys.argv[3]), sys.argv[4], int(sys.argv[5]), int(sys.argv[6]), int(sys.argv[7])
-interlaced = sys.argv[8:] == ['interlaced']
+mode = sys.argv[8] if len(sys.argv) > 8 else ''
 sw, sh, pixel = xwd(shot, bits)
-fw, fh, f = ppm(frame)
+fw, fh, f = ppm(frame) if frame != 'white' else (ow, oh, b'\xff' * ow * oh * 3)
 if x0 < 0 or y0 < 0 or x0 + ow > sw or y0 + oh > sh:
     print("area %dx%d at %d,%d is not on the %dx%d screen" % (ow, oh, x0, y0, sw, sh)); sys.exit(1)
 mask = (0xF8, 0xFC, 0xF8) if bits == 16 else (0xFF, 0xFF, 0xFF)
-bad, first = 0, []
+at = lambda x, y: tuple(f[(y * fw + x) * 3:(y * fw + x) * 3 + 3])
+mid = lambda a, b: tuple(((p & 0xFE) + (q & 0xFE)) >> 1 for p, q in zip(a, b))
+bad, covered, first = 0, 0, []
 for y in range(oh):
-    fy = y * fh // oh
     for x in range(ow):
-        fx = x * fw // ow
+        fx, fy = x * fw // ow, y * fh // oh
+        want = at(fx, fy)
+        if mode == 'interlaced' and y % 2:
+            want = (0, 0, 0)
+        elif mode == 'smoothed':
+            left, up = at(fx - 1, fy) if fx else want, at(fx, fy - 1) if fy else want
+            want = [[mid(left, up), mid(want, up)], [mid(want, left), want]][y % 2][x % 2]
         s = pixel(x0 + x, y0 + y)
-        b = fy * fw * 3 + fx * 3
-        want = (0, 0, 0) if interlaced and y % 2 else tuple(f[b:b+3])
-        if any(s[c] & mask[c] != want[c] & mask[c] for c in range(3)):
+        same = all(s[c] & mask[c] == want[c] & mask[c] for c in range(3))
+        if mode == 'covered' and x < ow // 2 and y < oh // 2:
+            covered += same
+        elif not same:
             bad += 1
             if len(first) < 5: first.append("(%d,%d) screen %s wanted %s" % (x, y, tuple(s), want))
-if bad:
-    print("%d of %d pixels differ, first: %s" % (bad, ow * oh, "; ".join(first))); sys.exit(1)
+if bad or covered > ow * oh // 64:
+    print("%d of %d pixels differ, first: %s; %d covered pixels show the frame" % (bad, ow * oh, "; ".join(first), covered)); sys.exit(1)
 print("all %d pixels equal" % (ow * oh))
 PY
+}
+
+# check_box FILE TITLE OWNER REGEX: the box read into FILE has this title and
+# owner exactly, and its whole text matches the pattern (Python syntax, \r
+# and \n as written).
+check_box() {
+  python3 - "$@" <<'PY' || fail=1
+import re, sys
+path, title, owner, pattern = sys.argv[1:5]
+try:
+    got_title, rest = open(path, 'rb').read().decode('latin-1').split('\n', 1)
+    text, got_owner = rest.rsplit('\nowner: ', 1)
+except (OSError, ValueError):
+    print('FAIL (%s): no box' % path); sys.exit(1)
+ok = got_title == title and got_owner.rstrip('\n') == owner and re.fullmatch(pattern, text)
+print(('ok (%s)' if ok else 'FAIL (%s)') % path)
+if not ok:
+    print('  title [%s] owner [%s]\n  text:\n%s' % (got_title, got_owner.rstrip('\n'), text.replace('\r', '<CR>')))
+sys.exit(0 if ok else 1)
+PY
+}
+
+# expected_usage_box OWNER > FILE: the usage box as probe.exe reads it: the
+# title and switch list of usage.txt, lines joined by CR LF, the first blank dropped.
+expected_usage_box() {
+  awk -v owner="$1" 'NR == 1 { print; next } NR == 2 { sub(/^ /, ""); printf "%s", $0; next }
+    { printf "\r\n%s", $0 } END { printf "\nowner: %s\n", owner }' "$(dirname "${BASH_SOURCE[0]}")/usage.txt"
+}
+
+# show_diff EXPECTED GOT: a readable difference for the test log (CR as ~, tab as >).
+show_diff() {
+  diff <(tr '\r\t' '~>' < "$1") <(tr '\r\t' '~>' < "$2") | head -40
 }

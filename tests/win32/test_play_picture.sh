@@ -1,114 +1,90 @@
 #!/bin/bash
 # What the player shows is the movie's frame, pixel for pixel: a writer-made
-# movie is played with /I4 /X0 /Y0 /Q, paused with Space and stepped with
-# Enter; the window's client area in a screenshot must then equal
-# quarvdump's frame for the caption's frame number (scaled when /W and /H
-# stretch it). Standard DIBs (/V3) and DIB sections (/V4), plain and
-# doubled, on a 24-bit and on a 16-bit screen (compared in 5-6-5 there).
-# Repainting: the paused player's window is hidden, stepped one frame and
-# shown again (play_poke.exe), so that only its WM_PAINT can show the new
-# frame: through GDI, and doubled interlaced through DirectDraw with every
-# other line black.
+# movie is played with /Q /J, paused with Space, then stepped with Enter or
+# acted on by probe.exe; the window's client area in a screenshot must then
+# equal quarvdump's frame for the caption's frame number (scaled when /W /H
+# stretch it; in 5-6-5 on a 16-bit screen). Standard DIBs (/V3), DIB
+# sections (/V4) and the default type, plain and doubled, with window
+# styles and positions. On the 16-bit screen the default type doubles
+# through DirectDraw: plain, smoothed, interlaced (every other line black).
+# Repaints: a step while the window is hidden shows only through WM_PAINT
+# (a covered window keeps its pixels under Wine); a step while another window
+# covers part of it and has the foreground goes through GDI and leaves that
+# window whole, and the whole frame is back when it has gone.
 set -u
 source "$QUARVEL_ROOT/scripts/wine_env.sh"
 source "$(dirname "$0")/play_helpers.sh"
 need_tools
-fail=0
 
-# run_case BITS NAME SWITCHES...
-run_case() {
-  local bits=$1 name=$2; shift 2
-  local what="$name on a $bits-bit screen"
-  play /I4 /X0 /Y0 /Q "$@" movie.qvl
+# shot_case BITS NAME STEP MODE SWITCHES...: STEP "enter" presses Enter (one
+# frame on, and no more), else it is probe.exe window actions (char:13 steps).
+# MODE: compare_area's mode.
+shot_case() {
+  local bits=$1 name=$2 step=$3 mode=$4; shift 4
+  local what="$name on a $bits-bit screen" n w h x y frame result probe=
+  play /Q /J "$@" movie.qvl
   if ! wait_line 'Frame: ([4-9]|[1-9][0-9]+)$' 60; then
     echo "FAIL ($what): the movie did not start playing"; fail=1; finish 5; return
   fi
   press space
   sleep 0.6
-  local n
   n=$(caption_frame)
-  sleep 0.6
-  if [ "$(caption_frame)" != "$n" ]; then
-    echo "FAIL ($what): frames went on after Space (caption $n, then $(caption_frame))"; fail=1
-  fi
-  press Return
-  if ! wait_line "Frame: $((n + 1))\$" 10; then
-    echo "FAIL ($what): Enter did not show frame $((n + 1)) (caption $(caption_frame))"; fail=1
-    press Escape; finish 20; return
-  fi
-  sleep 0.8
-  if [ "$(caption_frame)" != "$((n + 1))" ]; then
-    echo "FAIL ($what): more than one frame after Enter (caption $(caption_frame))"; fail=1
-  fi
-  local w h x y
   read -r w h x y < <(tail -1 watch.txt | sed -nE 's/^([0-9]+)x([0-9]+) at (-?[0-9]+),(-?[0-9]+) .*/\1 \2 \3 \4/p')
-  screenshot "shot-$name-$bits.xwd"
-  local frame
-  frame=$(printf 'dump/frame_%05d.ppm' "$n")
-  local result
-  result=$(compare_area "shot-$name-$bits.xwd" "$x" "$y" "$frame" "$w" "$h" "$bits")
-  if [ $? = 0 ]; then
+  if [ "$step" = enter ]; then
+    sleep 0.6
+    check "$what: paused" "$n" "$(caption_frame)"
+    press Return
+    wait_line "Frame: $((n + 1))\$" 10
+    sleep 0.8
+    check "$what: one frame on" "$((n + 1))" "$(caption_frame)"
+  else  # in the background: a covering window lives as long as probe.exe
+    wine "$PROBE" window $step &
+    probe=$!
+    sleep 3.5
+  fi
+  [[ $step == *enter* || $step == *char:13* ]] && n=$((n + 1))
+  frame=$(printf 'dump/frame_%05d.ppm' $((n - 1)))
+  screenshot "$name-$bits.xwd"
+  if result=$(compare_area "$name-$bits.xwd" "$x" "$y" "$frame" "$w" "$h" "$bits" $mode); then
     echo "ok ($what): ${w}x${h} at $x,$y, frame $n: $result"
   else
     echo "FAIL ($what): ${w}x${h} at $x,$y, frame $n: $result"; fail=1
-    convert "xwd:shot-$name-$bits.xwd" "/tmp/quarvel-play-$name-$bits.png" 2>/dev/null
   fi
-  press Escape
+  [ -n "$probe" ] && wait "$probe"
+  wine "$PROBE" window char:27
   finish 30
-  [ "$PLAYER_CODE" = 0 ] || { echo "FAIL ($what): the player exited with $PLAYER_CODE"; fail=1; }
-}
-
-# repaint_case BITS NAME SHOWCOMMAND [interlaced] -- SWITCHES...
-repaint_case() {
-  local bits=$1 name=$2 show=$3 mode=; shift 3
-  [ "$1" = interlaced ] && { mode=interlaced; shift; }
-  shift  # --
-  local what="$name repainted on a $bits-bit screen"
-  # /J: the hidden window has no focus, and the step must not wait for it.
-  play /I4 /X0 /Y0 /Q /J "$@" movie.qvl
-  if ! wait_line 'Frame: ([4-9]|[1-9][0-9]+)$' 60; then
-    echo "FAIL ($what): the movie did not start playing"; fail=1; finish 5; return
-  fi
-  press space
-  sleep 0.6
-  local n w h x y result
-  n=$(caption_frame)
-  read -r w h x y < <(tail -1 watch.txt | sed -nE 's/^([0-9]+)x([0-9]+) at (-?[0-9]+),(-?[0-9]+) .*/\1 \2 \3 \4/p')
-  wine "$QUARVEL_WIN32_BIN/play_poke.exe" "$show"
-  sleep 0.7
-  screenshot "shot-$name-$bits.xwd"
-  if result=$(compare_area "shot-$name-$bits.xwd" "$x" "$y" "$(printf 'dump/frame_%05d.ppm' "$n")" "$w" "$h" "$bits" $mode); then
-    echo "ok ($what): frame $n: $result"
-  else
-    echo "FAIL ($what): frame $n: $result"; fail=1
-  fi
-  press Escape
-  finish 30
+  check "$what: exit code" 0 "$PLAYER_CODE"
 }
 
 WORK=$(mktemp -d "${TMPDIR:-/tmp}/quarvel-play-picture.XXXXXX")
 trap 'wine_env_stop; rm -rf "$WORK"' EXIT
 cd "$WORK" || exit 1
-make_movie movie.qvl 160 120 300 10 'rgb(30,90,60)' || { echo "FAIL: no movie"; exit 1; }
+make_movie movie.qvl 160 120 300 10 || { echo "FAIL: no movie"; exit 1; }
 "$QUARVDUMP" movie.qvl dump >/dev/null 2>&1 || { echo "FAIL: quarvdump"; exit 1; }
-
-wine_env_start 800x600x24
-cd "$WORK" || exit 1
-run_case 24 standard /V3
-run_case 24 dibsection /V4
-run_case 24 standard-2x /V3 /W320 /H240
-run_case 24 dibsection-2x /V4 /W320 /H240
-repaint_case 24 dibsection 8 -- /V4
-wine_env_stop
-
-wine_env_start 640x480x16
-cd "$WORK" || exit 1
-run_case 16 standard /V3
-run_case 16 dibsection /V4
-run_case 16 standard-2x /V3 /W320 /H240
-run_case 16 dibsection-2x /V4 /W320 /H240
-repaint_case 16 interlaced-2x 5 interlaced -- /V132 /W320 /H240
-wine_env_stop
-
+#   bits name          step                       mode        switches
+ROWS="24 standard      enter                      -           /I4 /X0 /Y0 /V3
+24 dibsection          enter                      -           /I4 /X0 /Y0 /V4
+24 standard-2x         enter                      -           /I4 /X0 /Y0 /V3 /W320 /H240
+24 dibsection-2x       enter                      -           /I4 /X0 /Y0 /V4 /W320 /H240
+24 thin-border-at      enter                      -           /I1 /X17 /Y9
+24 no-caption-2x       enter                      -           /I3 /W320 /H240
+24 hidden              hide,wait:300,char:13,wait:1000,show:8,wait:300  -  /I4 /X0 /Y0 /V4
+16 standard            enter                      -           /I4 /X0 /Y0 /V3
+16 dibsection-2x       enter                      -           /I4 /X0 /Y0 /V4 /W320 /H240
+16 direct-2x           enter                      -           /I4 /X0 /Y0 /W320 /H240
+16 direct-smoothed     enter                      smoothed    /I4 /X0 /Y0 /V261 /W320 /H240
+16 direct-interlaced   hide,wait:300,char:13,wait:1000,show:5,wait:300  interlaced  /I4 /X0 /Y0 /V132 /W320 /H240
+16 direct-covered      cover,wait:500,char:13,wait:4000  covered  /I4 /X0 /Y0 /W320 /H240
+16 direct-uncovered    cover,wait:500,uncover,wait:1000  -    /I4 /X0 /Y0 /W320 /H240"
+for bits in 24 16; do
+  wine_env_start 640x480x$bits
+  cd "$WORK" || exit 1
+  while read -r b name step mode switches; do
+    [ "$b" = "$bits" ] || continue
+    [ "$mode" = - ] && mode=
+    shot_case "$bits" "$name" "${step//,/ }" "$mode" $switches
+  done <<<"$ROWS"
+  wine_env_stop
+done
 [ "$fail" = 0 ] && echo "PASS: the player shows the movie's frames"
 exit "$fail"

@@ -1,27 +1,34 @@
 // Makes test movies with sound, and measures how a player played them from
 // what a real-time sound device recorded.
 //
-//   soundmovie write OUT.qvl OUT.pcm RATE BITS CHANNELS raw|packed FRAMES [FPS [LEAD]]
-//     A small movie with one sound track (LEAD bytes in frame 0, else about
-//     a second), and next to it the track's sound as the movie carries it
-//     (every chunk unpacked, in order). The sound is a rising sweep on the
+//   soundmovie write OUT.qvl OUT.pcm RATE BITS CHANNELS raw|packed FRAMES [FPS [LEAD [SHAPE]]]
+//     A small movie with one sound track (LEAD bytes in frame 0, -1 or none:
+//     about a second), and next to it the track's sound as the movie carries
+//     it (every chunk unpacked, in order). The sound is a rising sweep on the
 //     left, a falling one on the right, both under noise: nothing repeats,
-//     and no sample frame is silence, so added silence always shows.
+//     and no sample frame is silence, so added silence always shows. The
+//     pictures use every block kind, with new colours every other frame.
+//     SHAPE (also the fuzz seeds'): ring, ydouble, yinterlace, twotracks
+//     (the sound again in track 6, the other way packed), or WxH: pictures
+//     of that size (else 32 x 16). RATE 0: no sound at all.
 //
-//   soundmovie measure TRACK.pcm|TRACK.wav RATE-CHANNELS-BITS FPS REC.wav [REC.log [CAPTIONS]]
+//   soundmovie measure TRACK.pcm|TRACK.wav RATE-CHANNELS-BITS FPS REC.wav [REC.log CAPTIONS]
 //     (a WAV track, e.g. quarvdump's, brings its own format). Aligns the
-//     recording with the track: exactly where the device kept the
-//     track's rate, by windowed correlation where it resampled. Prints the
-//     silence inserted, the sound dropped or repeated and where, how far the
-//     recording got; with the device's log (tests/support/sound_device.py)
-//     and the player's timed captions ("SECONDS ... Frame: N" lines), also
-//     the frame rate and how far each shown frame was ahead of the sound
-//     heard at that moment. The last line holds the figures as NAME=VALUE.
+//     recording with the track: exactly where the device kept the track's
+//     rate, by windowed correlation where it resampled. Prints how it was
+//     aligned, one line per event (silence inserted, sound dropped, repeated
+//     or different, and where), and last the figures as NAME=VALUE: with the
+//     device's log (tests/support/sound_device.py) and the player's timed
+//     captions ("SECONDS ... Frame: N" lines) also the frame rate, how far
+//     each shown frame was ahead of the sound heard at that moment (less
+//     the device's own buffer), and the shown frames' sound lost at the end.
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <random>
 #include <string>
 #include <vector>
@@ -32,19 +39,15 @@ namespace {
 
 int Usage() {
     std::fprintf(stderr,
-                 "usage: soundmovie write OUT.qvl OUT.pcm RATE BITS CHANNELS raw|packed FRAMES [FPS [LEAD]]\n"
-                 "       soundmovie measure TRACK.pcm RATE-CHANNELS-BITS FPS REC.wav [REC.log [CAPTIONS]]\n");
+                 "usage: soundmovie write OUT.qvl OUT.pcm RATE BITS CHANNELS raw|packed FRAMES [FPS [LEAD [SHAPE]]]\n"
+                 "       soundmovie measure TRACK.pcm RATE-CHANNELS-BITS FPS REC.wav [REC.log CAPTIONS]\n");
     return 2;
 }
 
 bool ReadFile(const char* path, std::vector<uint8_t>* out) {
-    std::FILE* f = std::fopen(path, "rb");
-    if (!f) return false;
-    uint8_t buf[65536];
-    size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) out->insert(out->end(), buf, buf + n);
-    std::fclose(f);
-    return true;
+    std::ifstream f(path, std::ios::binary);
+    out->assign(std::istreambuf_iterator<char>(f), {});
+    return f.good() || f.eof();
 }
 
 // Samples as fractions of full scale, interleaved.
@@ -340,104 +343,68 @@ double TrackAt(const std::vector<Anchor>& a, double i, double step) {
 }
 
 int Measure(int argc, char** argv) {
-    if (argc < 6 || argc > 8) return Usage();
     Sound track, rec;
     unsigned rate = 0, channels = 0, bits = 0;
-    const unsigned fps = static_cast<unsigned>(std::atoi(argv[4]));
+    const unsigned fps = argc > 4 ? static_cast<unsigned>(std::atoi(argv[4])) : 0;
     std::vector<uint8_t> raw;
-    if (std::sscanf(argv[3], "%u-%u-%u", &rate, &channels, &bits) != 3 || (bits != 8 && bits != 16) ||
-        (channels != 1 && channels != 2) || !fps)
+    if ((argc != 6 && argc != 8) || std::sscanf(argv[3], "%u-%u-%u", &rate, &channels, &bits) != 3 ||
+        (bits != 8 && bits != 16) || (channels != 1 && channels != 2) || !fps)
         return Usage();
     std::string error;
     if (!ReadFile(argv[2], &raw)) error = std::string("cannot read ") + argv[2];
     if (error.empty()) ReadWav(argv[5], &rec, &error);
-    if (!error.empty()) {
-        std::fprintf(stderr, "soundmovie: %s\n", error.c_str());
-        return 1;
-    }
-    if (raw.size() < 4 || std::memcmp(raw.data(), "RIFF", 4) || !ReadWav(argv[2], &track, &error)) {
+    if (error.empty() && (raw.size() < 4 || std::memcmp(raw.data(), "RIFF", 4) || !ReadWav(argv[2], &track, &error))) {
         track.rate = rate;
         track.channels = static_cast<int>(channels);
         Decode(raw.data(), raw.size(), static_cast<int>(bits), false, &track);
     }
-
-    if (track.Frames() < 2 || rec.Frames() == 0) {
-        std::fprintf(stderr, "soundmovie: an empty track or recording\n");
-        return 1;
-    }
+    if (error.empty() && (track.Frames() < 2 || rec.Frames() == 0)) error = "an empty track or recording";
     const Aligner aligner(track, rec);
-    const std::vector<Anchor> anchors = aligner.Align();
-    if (anchors.empty()) {
-        std::printf("recording: nothing in it sounds like the track\n");
+    const std::vector<Anchor> anchors = error.empty() ? aligner.Align() : std::vector<Anchor>();
+    if (error.empty() && anchors.empty()) error = "nothing in the recording sounds like the track";
+    if (!error.empty()) {
+        std::fprintf(stderr, "soundmovie: %s\n", error.c_str());
         return 1;
     }
     double reached = 0;
     const std::vector<Event> events = aligner.Events(anchors, &reached);
     const double step = track.rate / rec.rate;
-    double inserted = 0, insertedInside = 0, dropped = 0, repeated = 0, differs = 0;
+    double start = 0, inside = 0, dropped = 0, repeated = 0, differs = 0;
     std::printf("recording: %.0f ms at %.0f Hz, %d channel(s), aligned %s\n", rec.Frames() * 1000.0 / rec.rate,
                 rec.rate, rec.channels, aligner.Exact() ? "exactly" : "by correlation (resampled)");
     for (size_t k = 0; k < events.size(); k++) {
         const Event& e = events[k];
         if (e.ms <= 0) continue;
-        std::printf("  %s %.1f ms at recording %.1f ms, track %.1f to %.1f ms\n", e.what, e.ms, e.recMs, e.trackMs,
-                    e.toMs);
-        if (!std::strcmp(e.what, "silence")) (k ? insertedInside : inserted) += e.ms;
-        if (!std::strcmp(e.what, "dropped")) dropped += e.ms;
-        if (!std::strcmp(e.what, "repeated")) repeated += e.ms;
-        if (!std::strcmp(e.what, "differs")) differs += e.ms;
+        std::printf("%s %.1f ms at recording %.1f ms, track %.1f to %.1f ms\n", e.what, e.ms, e.recMs, e.trackMs, e.toMs);
+        const std::string what = e.what;
+        (what == "silence" ? (k ? inside : start) : what == "dropped" ? dropped : what == "repeated" ? repeated : differs) += e.ms;
     }
     const double reachedMs = reached * 1000.0 / track.rate;
-    std::printf("sound: silence %.1f ms at the start, %.1f ms later; dropped %.1f ms; repeated %.1f ms; "
-                "differing %.1f ms; the recording reaches track %.1f ms of %.1f\n",
-                inserted, insertedInside, dropped, repeated, differs, reachedMs, track.Frames() * 1000.0 / track.rate);
     std::printf("figures silence_start=%.1f silence_inside=%.1f dropped=%.1f repeated=%.1f differs=%.1f reached=%.1f",
-                inserted, insertedInside, dropped, repeated, differs, reachedMs);
+                start, inside, dropped, repeated, differs, reachedMs);
 
     DeviceClock clock;
     std::vector<std::pair<double, long>> captions;  // time, frame number (1 = first frame)
-    if (argc == 8 && clock.Read(argv[6])) {
-        if (std::FILE* f = std::fopen(argv[7], "r")) {
-            char line[512];
-            while (std::fgets(line, sizeof line, f)) {
-                const char* n = std::strstr(line, "Frame: ");
-                double t;
-                if (n && std::sscanf(line, "%lf", &t) == 1) captions.push_back({t, std::atol(n + 7)});
-            }
-            std::fclose(f);
-        }
-    }
+    std::ifstream timed(argc == 8 && clock.Read(argv[6]) ? argv[7] : "");
+    for (std::string line; std::getline(timed, line);)
+        if (line.find("Frame: ") != std::string::npos)
+            captions.push_back({std::atof(line.c_str()), std::atol(line.c_str() + line.find("Frame: ") + 7)});
     if (captions.size() >= 3) {
         // Frame k (from 0) is due when its track sound starts: the writer's
-        // k x frame time, in whole sample frames.
+        // k x frame time; the first frame goes up before the sound starts.
         const double frameTime = 100000 / fps / 100000.0;
-        const auto& first = captions[1];  // the first frame goes up before the sound starts
-        const auto& last = captions.back();
-        const double pace = (last.second - first.second) / (last.first - first.first);
-        double lo = 1e9, hi = -1e9, sum = 0, buffered = 0;
+        const auto &first = captions[1], &last = captions.back();
+        double sum = 0;
         for (size_t k = 1; k < captions.size(); k++) {
             const double heard = TrackAt(anchors, clock.FramesAt(captions[k].first), step) / track.rate;
-            // The device's own buffer is part of any device; taken off, the
-            // figure is the player's (and the system's) share.
             const double queued = clock.QueuedAt(captions[k].first) / rec.rate;
-            buffered += queued * 1000.0;
-            const double ahead = ((captions[k].second - 1) * frameTime - heard - queued) * 1000.0;
-            lo = std::min(lo, ahead), hi = std::max(hi, ahead), sum += ahead;
+            sum += ((captions[k].second - 1) * frameTime - heard - queued) * 1000.0;
         }
         const double shownEnd = std::floor(last.second * frameTime * track.rate) * 1000.0 / track.rate;
-        const double lost = std::max(0.0, shownEnd - reachedMs);
-        std::printf(" fps=%.3f ahead_min=%.1f ahead_mean=%.1f ahead_max=%.1f lost=%.1f\n", pace, lo,
-                    sum / (captions.size() - 1), hi, lost);
-        std::printf("pace: %.3f frames/s (the movie's %.3f) from frame %ld to %ld; the device waited %.0f ms for "
-                    "sound (%d times)\n", pace, 1 / frameTime, first.second, last.second, clock.stalledMs, clock.stalls);
-        std::printf("sync: each frame ahead of the sound heard with it, less the device's buffer (%.1f ms on "
-                    "average), by %.1f to %.1f ms, %.1f on average (%zu frames)\n",
-                    buffered / (captions.size() - 1), lo, hi, sum / (captions.size() - 1), captions.size() - 1);
-        std::printf("end: the frames shown end at track %.1f ms, the recording at %.1f ms: %.1f ms lost\n", shownEnd,
-                    reachedMs, lost);
-    } else {
-        std::printf("\n");
+        std::printf(" fps=%.3f ahead_mean=%.1f lost=%.1f stalled=%.0f", (last.second - first.second) / (last.first - first.first),
+                    sum / (captions.size() - 1), std::max(0.0, shownEnd - reachedMs), clock.stalledMs);
     }
+    std::printf("\n");
     return 0;
 }
 
@@ -455,17 +422,10 @@ std::vector<uint8_t> MakeSound(uint32_t rate, int bits, int channels, size_t fra
         const size_t at = pcm.size();
         for (int ch = 0; ch < channels; ch++) {
             phase[ch] += hz[ch] / rate * 6.283185307179586;
-            const double v = std::sin(phase[ch]) * 0.45 + noise(rng);
-            if (bits == 16) {
-                const int s = static_cast<int>(v * 32767);
-                pcm.push_back(static_cast<uint8_t>(s));
-                pcm.push_back(static_cast<uint8_t>(s >> 8));
-                silent = silent && s == 0;
-            } else {
-                const int s = 128 + static_cast<int>(v * 127);
-                pcm.push_back(static_cast<uint8_t>(s));
-                silent = silent && s == 0x80;
-            }
+            const int s = static_cast<int>((std::sin(phase[ch]) * 0.45 + noise(rng)) * (bits == 16 ? 32767 : 127));
+            pcm.push_back(static_cast<uint8_t>(bits == 16 ? s : s + 128));
+            if (bits == 16) pcm.push_back(static_cast<uint8_t>(s >> 8));
+            silent = silent && s == 0;
         }
         if (silent) pcm[at] ^= 1;  // never a whole frame of silence
     }
@@ -473,56 +433,50 @@ std::vector<uint8_t> MakeSound(uint32_t rate, int bits, int channels, size_t fra
 }
 
 int Write(int argc, char** argv) {
-    if (argc < 9 || argc > 11) return Usage();
-    argv++;  // past "write"
-    argc--;
-    const uint32_t rate = static_cast<uint32_t>(std::atoi(argv[3]));
-    const int bits = std::atoi(argv[4]);
-    const int channels = std::atoi(argv[5]);
-    const std::string mode = argv[6];
-    const uint32_t frames = static_cast<uint32_t>(std::atoi(argv[7]));
-    const uint32_t fps = argc > 8 ? static_cast<uint32_t>(std::atoi(argv[8])) : 15;
-    const long lead = argc > 9 ? std::atol(argv[9]) : -1;
-    if (!rate || (bits != 8 && bits != 16) || (channels != 1 && channels != 2) ||
-        (mode != "raw" && mode != "packed") || frames < 2 || !fps)
+    if (argc < 9 || argc > 12) return Usage();
+    const uint32_t rate = static_cast<uint32_t>(std::atoi(argv[4])), frames = static_cast<uint32_t>(std::atoi(argv[8]));
+    const int bits = std::atoi(argv[5]), channels = std::atoi(argv[6]);
+    const std::string mode = argv[7], shape = argc > 11 ? argv[11] : "";
+    const uint32_t fps = argc > 9 ? static_cast<uint32_t>(std::atoi(argv[9])) : 15;
+    const long lead = argc > 10 ? std::atol(argv[10]) : -1;
+    uint32_t w = 32, h = 16;
+    std::sscanf(shape.c_str(), "%ux%u", &w, &h);
+    if ((bits != 8 && bits != 16) || (channels != 1 && channels != 2) || (mode != "raw" && mode != "packed") || !frames ||
+        !fps || w < 4 || h < 4)
         return Usage();
-
     qvw::MoviePlan plan;
-    plan.width = 32;
-    plan.height = 16;
+    plan.width = w, plan.height = h;
     plan.frame_rate = qvw::FrameRateForFps(fps);
+    plan.ring = shape == "ring", plan.y_double = shape == "ydouble", plan.y_interlace = shape == "yinterlace";
     for (uint32_t f = 0; f < frames; f++) {
-        qvw::FramePlan frame;
-        frame.picture.assign(32 * 16, static_cast<uint8_t>(f % 7));
-        if (f == 0) {
+        qvw::FramePlan frame;  // solid and two-colour blocks, full blocks, stripes that move
+        for (uint32_t y = 0; y < h; ++y)
+            for (uint32_t x = 0; x < w; ++x)
+                frame.picture.push_back(static_cast<uint8_t>(3 * y < h ? (x / 4 + f) % 5 : 3 * y < 2 * h ? (x * 7 + y * 3 + f) % 23 : (x + f) % 8 < 4 ? 9 : 11));
+        if (f % 2 == 0) {
             qvw::Palette p{};
-            for (int i = 0; i < 256; i++) p[i] = {static_cast<uint8_t>(i), static_cast<uint8_t>(255 - i), 128};
+            for (int i = 0; i < 256; ++i)
+                p[i] = {static_cast<uint8_t>(i * 3 + f * 10), static_cast<uint8_t>(255 - i), static_cast<uint8_t>(i * 7)};
             frame.palette = p;
         }
         plan.frames.push_back(frame);
     }
     qvw::TrackPlan track;
-    track.rate = rate;
-    track.bits = bits;
-    track.channels = channels;
-    track.compressed = mode == "packed";
+    track.rate = rate, track.bits = bits, track.channels = channels, track.compressed = mode == "packed";
     if (lead >= 0) track.lead_bytes = static_cast<uint32_t>(lead);
     track.pcm = MakeSound(rate, bits, channels, static_cast<size_t>(rate) * (frames / fps + 3));
-    plan.tracks[0] = track;
-
+    if (rate) plan.tracks[0] = track;
+    if (rate && shape == "twotracks") plan.tracks[6] = track, plan.tracks[6]->compressed = !track.compressed;
     qvw::WriteReport report;
     std::string error;
-    if (!qvw::WriteMovieFile(plan, argv[1], &error, &report)) {
-        std::fprintf(stderr, "soundmovie: %s\n", error.c_str());
-        return 1;
-    }
     std::vector<uint8_t> carried;
-    for (const auto& chunk : report.track_chunks[0]) carried.insert(carried.end(), chunk.begin(), chunk.end());
-    if (!qvw::WriteBytesFile(carried, argv[2], &error)) {
+    if (qvw::WriteMovieFile(plan, argv[2], &error, &report))
+        for (const auto& chunk : report.track_chunks[0]) carried.insert(carried.end(), chunk.begin(), chunk.end());
+    if (!error.empty() || !qvw::WriteBytesFile(carried, argv[3], &error)) {
         std::fprintf(stderr, "soundmovie: %s\n", error.c_str());
         return 1;
     }
-    std::printf("%zu bytes of sound, lead %u\n", carried.size(), report.sound_lead[0]);
+    std::printf("%zu bytes of sound, lead %u\n", carried.size(), rate ? report.sound_lead[0] : 0);
     return 0;
 }
 
