@@ -49,14 +49,14 @@ listen() {
             if (f[1] == "stall" && f[2] >= t1 && f[2] <= tl) s += f[3] / 1000 }
           if (k > 2) printf "%.4f %.4f %.0f", (nl - n1) / (tl - t1 - s), (nl - n1) / (tl - t1), s * 1000 }' times.txt)
   echo "$what:"
-  grep -v '^figures' measured.txt | sed 's/^/  /'
+  sed 's/^/  /' measured.txt
   echo "  pace on the device's clock: ${pace%% *} frames/s (by the wall clock ${pace#* }, device waits in ms)"
   # Paused: the resume queues the lead again from the frame the picture
   # stopped at, so the one jump lands on that frame's sound; what the device
   # still held at the pause (a fifth of a second or so) is heard again.
   awk -v how="$how" -v pace="${pace%% *}" -v fps="$FPS" -v paused="$paused_ms" -v landing="$(((n - 1) * 1000 / FPS))" '
     /^figures/ { for (i = 2; i <= NF; i++) { split($i, kv, "="); v[kv[1]] = kv[2] } }
-    /^  (dropped|repeated)/ { jumps++; to = $(NF - 1) }
+    /^(dropped|repeated) / { jumps++; to = $(NF - 1) }
     END {
       if (v["dropped"] > 0) print "sound dropped"
       if (!("fps" in v)) { print "no frame times"; exit }
