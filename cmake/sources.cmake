@@ -17,6 +17,11 @@ function(quarvel_collect var)
       if(f MATCHES "/player/win32/")
         continue()
       endif()
+      # The SDL back-ends and the native player build on their own, only
+      # where SDL2 is found.
+      if(f MATCHES "/sdl/")
+        continue()
+      endif()
       list(APPEND out ${f})
     endforeach()
   endforeach()

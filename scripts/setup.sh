@@ -6,7 +6,9 @@ set -euo pipefail
 # No general-purpose media framework or codec library may come in, directly
 # or through another package: recommends stay out (Wine recommends GStreamer
 # plugins), and pulseaudio must not be added (libasound2-plugins brings
-# libavcodec). scripts/test_all.sh checks what is installed.
+# libavcodec). scripts/test_all.sh checks what is installed. libsdl2-dev
+# (the native player's window and sound) brings only sound-system client
+# libraries along, no codec.
 PACKAGES=(
   build-essential cmake ninja-build pkg-config git
   libgtest-dev libgmock-dev googletest libbenchmark-dev
@@ -14,7 +16,8 @@ PACKAGES=(
   clang libclang-rt-14-dev
   g++-mingw-w64-i686 g++-mingw-w64-x86-64-posix mingw-w64-tools
   wine wine32:i386 wine64
-  xvfb xauth x11-apps xdotool imagemagick
+  xvfb xauth x11-apps x11-utils xdotool imagemagick
+  libsdl2-dev
   python3 cloc
   emscripten node-acorn chromium
 )

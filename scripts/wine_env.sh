@@ -1,6 +1,7 @@
 #!/bin/bash
 # Sourced by the Win32 tests and the main job: a private X server, Wine
 # prefix and sound device per run, and the choice of Wine (32 or 64 bit).
+# The X server and the sound device are scripts/x_sound_env.sh's.
 #   wine_env_start [SCREEN]   e.g. 800x600x24 (default) or 640x480x16
 #   wine_env_stop
 #   sound_device_stop / sound_device_start   (see below)
@@ -10,6 +11,7 @@
 # started and how far it had got, by the wall clock) once stopped. A prepared prefix in
 # QUARVEL_WINE_TEMPLATE (made by wine_env_template) is copied instead of
 # booting a new one, which saves about ten seconds a test.
+source "$(dirname "${BASH_SOURCE[0]}")/x_sound_env.sh"
 
 # Which Windows build the tests run: the 32-bit product where this machine
 # can start 32-bit processes (Wine needs that for 32-bit programs), else the
@@ -63,45 +65,12 @@ wine_env_template() {
   export QUARVEL_WINE_TEMPLATE="$dir/prefix"
 }
 
-# The sound device: ALSA's file plugin writes into a FIFO that the reader
-# drains at the stream's byte rate, so programs are paced as by a real
-# device. sound_device_stop ends the reader and writes SOUND_FILE and
-# SOUND_LOG; sound_device_start begins a new recording (the old one is
-# removed), e.g. between two plays of one test.
-sound_device_start() {
-  local root=${QUARVEL_ROOT:-$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)}
-  rm -f "$SOUND_FILE" "$SOUND_LOG"
-  [ -p "$SOUND_FIFO" ] || mkfifo "$SOUND_FIFO"
-  python3 "$root/tests/support/sound_device.py" "$SOUND_FIFO" "$SOUND_FILE" "$SOUND_LOG" &
-  SOUND_DEVICE_PID=$!
-}
-
-sound_device_stop() {
-  [ -n "${SOUND_DEVICE_PID:-}" ] || return 0
-  kill -TERM "$SOUND_DEVICE_PID" 2>/dev/null
-  wait "$SOUND_DEVICE_PID" 2>/dev/null
-  SOUND_DEVICE_PID=
-  return 0
-}
-
 wine_env_start() {
-  local screen=${1:-800x600x24}
-  WINE_ENV_DIR=$(mktemp -d /tmp/quarvel-wine.XXXXXX)
-  mkdir -p "$WINE_ENV_DIR/home"
+  x_env_start "$@"
+  WINE_ENV_DIR=$X_ENV_DIR
   wine_use_bits "$WINE_ENV_DIR/bin"
-  Xvfb -displayfd 5 -screen 0 "$screen" -nolisten tcp 5>"$WINE_ENV_DIR/display" 2>/dev/null &
-  XVFB_PID=$!
-  for _ in $(seq 100); do [ -s "$WINE_ENV_DIR/display" ] && break; sleep 0.1; done
-  export DISPLAY=":$(cat "$WINE_ENV_DIR/display")"
-  export HOME="$WINE_ENV_DIR/home"
   export WINEPREFIX="$WINE_ENV_DIR/prefix"
   export WINEDEBUG=${WINEDEBUG:--all}
-  export SOUND_FILE="$WINE_ENV_DIR/played.wav" SOUND_LOG="$WINE_ENV_DIR/played.log"
-  export SOUND_FIFO="$WINE_ENV_DIR/sound.fifo"
-  cat > "$HOME/.asoundrc" <<ASOUND
-pcm.!default { type file; slave.pcm "null"; file "$SOUND_FIFO"; format "wav" }
-ASOUND
-  sound_device_start
   if [ -n "${QUARVEL_WINE_TEMPLATE:-}" ] && [ -d "$QUARVEL_WINE_TEMPLATE" ]; then
     cp -a "$QUARVEL_WINE_TEMPLATE" "$WINEPREFIX"
   else
@@ -111,9 +80,5 @@ ASOUND
 
 wine_env_stop() {
   [ -n "${WINEPREFIX:-}" ] && wineserver -k 2>/dev/null || true
-  sound_device_stop
-  [ -n "${XVFB_PID:-}" ] && kill "$XVFB_PID" 2>/dev/null || true
-  wait "${XVFB_PID:-}" 2>/dev/null || true
-  [ -n "${WINE_ENV_DIR:-}" ] && [ -z "${KEEP_WINE_ENV:-}" ] && rm -rf "$WINE_ENV_DIR"
-  return 0
+  x_env_stop
 }
