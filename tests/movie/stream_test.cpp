@@ -81,28 +81,6 @@ TEST(StreamReader, ReadsWholePagesAtPageOffsets) {
     }
 }
 
-// Reads are timed; a simulated read speed throttles them (4096 bytes at
-// 150000 bytes a second take 27.3 ms), only for opens that ask. The open's
-// own background reads (OPEN_FILL_BUFFER) fill the buffer to within a page
-// and count among the foreground figures.
-TEST(StreamReader, TimedThrottledAndFilledAtOpen) {
-    const RawMovie plan = PatternMovie(std::vector<uint32_t>(30, 3000), 4096);
-    MemoryFile file(plan.Build());
-    for (uint32_t flags : {uint32_t{OPEN_SIMULATE_RATE}, 0u}) {
-        QuarvSimulateRate(150000);
-        Movie* m = QuarvOpen(MemoryFile::kName, flags, 0);
-        QuarvSimulateRate(0);
-        TestClock clock(5000, 1);  // every reading moves time on by 1 ms
-        EXPECT_EQ(ReadAhead(m), 4096u);
-        EXPECT_TRUE(flags ? m->BgReadTime >= 27 && m->BgReadTime <= 30 : m->BgReadTime <= 2) << m->BgReadTime;
-        QuarvClose(m);
-    }
-    Movie* m = QuarvOpen(MemoryFile::kName, OPEN_FILL_BUFFER, 0);
-    EXPECT_TRUE(m->BufCount > m->BufSize - 4096 && m->BgReadTime == 0 && m->OpenReadTime == m->ReadTime);
-    for (int i = 0; i < 29; ++i, QuarvNextFrame(m)) ExpectCurrentRecord(m, plan);
-    QuarvClose(m);
-}
-
 // Any mix of deliveries, rewinds and background reads, for movies that
 // start anywhere in their file, hands every record over intact, reads the
 // file in pages of the file (apart from one read up to a page after each

@@ -32,24 +32,11 @@ make_palette_movie() {
 }
 
 # shown NAME FRAME.ppm W H [MODE]: whether the W x H area at the
-# window's x, y holds FRAME (compare_area), in 5-6-5 colours: the 24-bit
-# screen is first put in the form compare_area reads for a 16-bit one (the
-# 5-6-5 value in the low 16 bits), so that the player's colours compare
-# exactly however the screen widened them to 8 bits.
+# window's x, y holds FRAME (compare_area) in the player's 5-6-5 colours.
 shown() {
   local name=$1 result; shift
-  screenshot shot24.xwd && python3 - shot24.xwd shot.xwd <<'PY'
-import struct, sys
-d = bytearray(open(sys.argv[1], 'rb').read()); f = struct.unpack('>25I', d[:100])
-if f[11] == 24 and f[14:17] == (0xFF0000, 0xFF00, 0xFF):
-    start, order = f[0] + f[19] * 12, 'big' if f[7] else 'little'
-    for y in range(f[5]):
-        for at in range(start + y * f[12], start + y * f[12] + 3 * f[4], 3):
-            v = int.from_bytes(d[at:at + 3], order)
-            d[at:at + 3] = ((v >> 19 & 0x1F) << 11 | (v >> 10 & 0x3F) << 5 | (v >> 3 & 0x1F)).to_bytes(3, order)
-open(sys.argv[2], 'wb').write(d)
-PY
-  if result=$(compare_area shot.xwd "$x" "$y" "$1" "$2" "$3" 16 "${@:4}"); then
+  screenshot shot.xwd
+  if result=$(compare_area shot.xwd "$x" "$y" "$1" "$2" "$3" 565 "${@:4}"); then
     echo "ok ($name): $2x$3 at $x,$y, $1: $result"
   else bad "$name: $2x$3 at $x,$y, $1: $result"; fi
 }

@@ -106,34 +106,6 @@ TEST_F(Headless, StepAnswersAnUnderrunWithSilence) {
     EXPECT_EQ(std::vector<uint32_t>({t->SoundSkips, t->Count, mv.m->SyncPending}), std::vector<uint32_t>({2, 8192, 0}));
 }
 
-// The timing clock advances a frame per step and falls back to the sound
-// delivered when that is behind; it is rebased before it outgrows 32 bits
-// (only when both marks are past theirs). Paused or soundless movies are
-// left alone.
-TEST_F(Headless, StepKeepsTheClock) {
-    TestMovie mv(10000);  // 800 bytes a frame
-    ASSERT_TRUE(mv.AddTrack(0, Format(8000, false, false), 1000));
-    SoundTrack* t = mv.track(0);
-    auto clock = [&] { return std::vector<uint32_t>({t->Clock, t->ClockBase, t->LateMark, mv.m->SyncPending}); };
-    mv.Step(Ramp(800, 0));
-    EXPECT_EQ(clock(), std::vector<uint32_t>({800 * 1024, 0, 8000 * 512 + 800 * 1024, 1}));
-    mv.Step(Ramp(500, 0));  // due at 1600, 1300 delivered
-    EXPECT_EQ(clock(), std::vector<uint32_t>({0, 1300, 8000 * 512, 1}));
-    mv.m->SoundPaused = 1;
-    mv.Step(Ramp(8, 0));
-    mv.m->SoundPaused = 0, mv.m->TimingTrack = -1;
-    mv.Step(Ramp(8, 0));
-    mv.m->TimingTrack = 0;
-    mv.Step(Ramp(800, 0));  // due at 2100, 2100 delivered
-    EXPECT_EQ(clock(), std::vector<uint32_t>({800 * 1024, 1300, 8000 * 512 + 800 * 1024, 1}));
-    t->Delivered = 100000000, t->Clock = 0xFA00000 - 100, t->LateMark = 0xFA00000 + 0x100000;
-    mv.Step(Ramp(4, 0));
-    EXPECT_EQ(clock(), std::vector<uint32_t>({800 * 1024 - 100, 257300, 0x100000 + 800 * 1024, 1}));
-    t->Clock = 0xFA00000, t->LateMark = 0x2000000 - 800 * 1024;
-    mv.Step(Ramp(4, 0));
-    EXPECT_EQ(t->Clock, 0xFA00000u + 800 * 1024);
-}
-
 // Compressed chunks are unpacked into the ring and count their unpacked
 // size, also when their presence bit is 0 (nothing written); a chunk too
 // short for its header is no chunk, and a lying unpacked size is held to the

@@ -120,8 +120,9 @@ screenshot() { xwd -root -silent > "$1.part" && mv "$1.part" "$1"; }
 
 # compare_area SHOT.xwd X Y FRAME.ppm OUTW OUTH BITS [MODE]: whether the
 # area of the screenshot at X,Y of OUTW x OUTH pixels is FRAME scaled to that
-# size (nearest pixel), exactly (BITS 24) or in the screen's 5-6-5 colours
-# (BITS 16). MODE interlaced: every odd line of the area black instead;
+# size (nearest pixel), exactly (BITS 24), in the screen's 5-6-5 colours
+# (BITS 16), or in 5-6-5 precision on a 24-bit screen (BITS 565: the top
+# bits of each component, however the screen widened them to 8 bits). MODE interlaced: every odd line of the area black instead;
 # smoothed: FRAME doubled by the blitter's smoothing rule (each pixel the
 # lower right of a 2x2 block whose other three are midpoints towards its
 # left and upper neighbours, or itself at the edges); covered: the top left
@@ -148,7 +149,7 @@ def pixel(x, y):  # each component widened to 8 bits (low bits zero)
     return [((v & m) >> (m & -m).bit_length() - 1 << 8) >> bin(m).count('1') for m in masks]
 if x0 < 0 or y0 < 0 or x0 + ow > sw or y0 + oh > sh:
     print("area %dx%d at %d,%d is not on the %dx%d screen" % (ow, oh, x0, y0, sw, sh)); sys.exit(1)
-mask = (0xF8, 0xFC, 0xF8) if bits == 16 else (0xFF, 0xFF, 0xFF)
+mask = (0xF8, 0xFC, 0xF8) if bits in (16, 565) else (0xFF, 0xFF, 0xFF)
 at = lambda x, y: tuple(f[(y * fw + x) * 3:(y * fw + x) * 3 + 3])
 mid = lambda a, b: tuple(((p & 0xFE) + (q & 0xFE)) >> 1 for p, q in zip(a, b))
 bad, covered, first = 0, 0, []
