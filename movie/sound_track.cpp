@@ -247,3 +247,16 @@ void SoundStep(Movie* movie) {
         timing->ClockBase = timing->Delivered;
     }
 }
+
+void TakeFromRing(SoundTrack* t, uint8_t* dst, uint32_t n) {
+    uint32_t run = static_cast<uint32_t>(t->RingEnd - t->ReadPos);
+    if (run > n) run = n;
+    std::memcpy(dst, t->ReadPos, run);
+    t->ReadPos += run;
+    if (t->ReadPos == t->RingEnd) t->ReadPos = t->RingStart;
+    if (n > run) {
+        std::memcpy(dst + run, t->ReadPos, n - run);
+        t->ReadPos += n - run;
+    }
+    RingCountSub(t, n);
+}

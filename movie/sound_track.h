@@ -35,4 +35,7 @@ struct SoundTrack {
 inline void RingCountAdd(SoundTrack* t, uint32_t n) { __atomic_fetch_add(&t->Count, n, __ATOMIC_SEQ_CST); }
 inline void RingCountSub(SoundTrack* t, uint32_t n) { __atomic_fetch_sub(&t->Count, n, __ATOMIC_SEQ_CST); }
 inline uint32_t RingCountGet(const SoundTrack* t) { return __atomic_load_n(&t->Count, __ATOMIC_SEQ_CST); }
+// Copies n bytes from the ring at ReadPos (wrapping) and takes them: what a
+// device back-end does as it hands sound on.
+void TakeFromRing(SoundTrack* t, uint8_t* dst, uint32_t n);
 inline void RingCountSet(SoundTrack* t, uint32_t n) { __atomic_store_n(&t->Count, n, __ATOMIC_SEQ_CST); }

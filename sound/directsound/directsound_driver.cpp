@@ -155,20 +155,6 @@ void ReleaseBuffer(SoundTrack* t) {
 
 // --- The feeder ------------------------------------------------------------------
 
-// Copies n bytes from the ring at ReadPos (wrapping) and takes them.
-void TakeFromRing(SoundTrack* t, uint8_t* dst, uint32_t n) {
-    uint32_t run = static_cast<uint32_t>(t->RingEnd - t->ReadPos);
-    if (run > n) run = n;
-    std::memcpy(dst, t->ReadPos, run);
-    t->ReadPos += run;
-    if (t->ReadPos == t->RingEnd) t->ReadPos = t->RingStart;
-    if (n > run) {
-        std::memcpy(dst + run, t->ReadPos, n - run);
-        t->ReadPos += n - run;
-    }
-    RingCountSub(t, n);
-}
-
 bool InSilence(const SoundTrack* t, uint32_t p) {
     uint32_t mark = Get(t, kStopMark), end = Get(t, kSilenceEnd);
     if (mark <= end) return mark <= p && p < end;

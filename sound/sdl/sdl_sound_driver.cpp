@@ -60,20 +60,6 @@ uint16_t PeriodSamples(uint32_t rate) {
     return static_cast<uint16_t>(samples);
 }
 
-// Copies n bytes from the ring at ReadPos (wrapping) and takes them.
-void TakeFromRing(SoundTrack* t, uint8_t* dst, uint32_t n) {
-    uint32_t run = static_cast<uint32_t>(t->RingEnd - t->ReadPos);
-    if (run > n) run = n;
-    std::memcpy(dst, t->ReadPos, run);
-    t->ReadPos += run;
-    if (t->ReadPos == t->RingEnd) t->ReadPos = t->RingStart;
-    if (n > run) {
-        std::memcpy(dst + run, t->ReadPos, n - run);
-        t->ReadPos += n - run;
-    }
-    RingCountSub(t, n);
-}
-
 void SDLCALL Feed(void* userdata, Uint8* out, int length) {
     SdlTrack* s = static_cast<SdlTrack*>(userdata);
     SoundTrack* t = s->track;
