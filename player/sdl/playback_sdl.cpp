@@ -13,6 +13,7 @@
 #include "movie/movie.h"
 #include "player/cmdline.h"
 #include "player/message_text.h"
+#include "player/library_host.h"
 #include "player/playback_loop.h"
 #include "player/sdl/options.h"
 #include "player/sdl/window_sdl.h"
@@ -27,7 +28,7 @@ const char kDisplayFailed[] = "  Error opening graphics buffer.";
 // The loop keeps its names in a fixed 128-byte text, split at blanks; a
 // Linux path may be longer or hold blanks. So the loop is given each
 // movie's number, and the host opens the path behind it.
-class SdlHost final : public PlaybackHost {
+class SdlHost final : public LibraryPlaybackHost {
 public:
     explicit SdlHost(const NativeOptions& options) : options_(options) {}
 
@@ -39,9 +40,6 @@ public:
         for (size_t i = 1; i <= options_.movies.size(); i++) names += (i > 1 ? " " : "") + std::to_string(i);
         return names.size() < kNameListSize ? names : std::string();
     }
-
-    void SimulateRate(uint32_t bytesPerSecond) override { QuarvSimulateRate(bytesPerSecond); }
-    void SetFrameRate(int32_t rate) override { QuarvSetFrameRate(rate); }
 
     // `name` is a movie's number (with the extension the loop adds to a
     // name that has none).
@@ -74,19 +72,6 @@ public:
     }
 
     void SoundSetWindow() override {}
-    void ToBuffer(Movie* movie, int32_t pitch, uint32_t height, void* pixels, uint32_t flags) override {
-        QuarvToBuffer(movie, 0, 0, pitch, height, pixels, flags);
-    }
-    void ColorRemap(Movie* movie, const uint8_t* palette, uint32_t count, uint32_t layout) override {
-        QuarvColorRemap(movie, palette, count, layout);
-    }
-    uint32_t DoFrame(Movie* movie) override { return QuarvDoFrame(movie); }
-    uint32_t ToBufferNext(Movie* movie, uint32_t mode) override { return QuarvToBufferNext(movie, mode); }
-    void NextFrame(Movie* movie) override { QuarvNextFrame(movie); }
-    uint32_t SoundOnOff(Movie* movie, uint32_t on) override { return QuarvSoundOnOff(movie, on); }
-    uint32_t Wait(Movie* movie) override { return QuarvWait(movie); }
-    uint32_t PlayOut(Movie* movie) override { return QuarvPlayOut(movie); }
-    void Summary(Movie* movie, PlaybackSummary* summary) override { QuarvSummary(movie, summary); }
 
     void SetDisplayMode(int32_t) override {}
     bool OpenWindow(uint32_t width, uint32_t height, int32_t, int32_t, uint32_t) override {

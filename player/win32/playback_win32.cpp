@@ -8,6 +8,7 @@
 #include "player/loop_rules.h"
 #include "player/message_box.h"
 #include "player/playback.h"
+#include "player/library_host.h"
 #include "player/playback_loop.h"
 #include "player/summary.h"
 #include "player/win32/app_win32.h"
@@ -15,10 +16,8 @@
 
 namespace {
 
-class Win32Host final : public PlaybackHost {
+class Win32Host final : public LibraryPlaybackHost {
 public:
-    void SimulateRate(uint32_t bytesPerSecond) override { QuarvSimulateRate(bytesPerSecond); }
-    void SetFrameRate(int32_t rate) override { QuarvSetFrameRate(rate); }
     Movie* OpenMovie(const char* name, uint32_t flags, uint32_t extraBuffer) override {
         return QuarvOpen(name, flags, extraBuffer);
     }
@@ -53,19 +52,6 @@ public:
     }
 
     void SoundSetWindow() override { QuarvSoundSetWindow(PlayerWindowHandle()); }
-    void ToBuffer(Movie* movie, int32_t pitch, uint32_t height, void* pixels, uint32_t flags) override {
-        QuarvToBuffer(movie, 0, 0, pitch, height, pixels, flags);
-    }
-    void ColorRemap(Movie* movie, const uint8_t* palette, uint32_t count, uint32_t layout) override {
-        QuarvColorRemap(movie, palette, count, layout);
-    }
-    uint32_t DoFrame(Movie* movie) override { return QuarvDoFrame(movie); }
-    uint32_t ToBufferNext(Movie* movie, uint32_t mode) override { return QuarvToBufferNext(movie, mode); }
-    void NextFrame(Movie* movie) override { QuarvNextFrame(movie); }
-    uint32_t SoundOnOff(Movie* movie, uint32_t on) override { return QuarvSoundOnOff(movie, on); }
-    uint32_t Wait(Movie* movie) override { return QuarvWait(movie); }
-    uint32_t PlayOut(Movie* movie) override { return QuarvPlayOut(movie); }
-    void Summary(Movie* movie, PlaybackSummary* summary) override { QuarvSummary(movie, summary); }
 
     void SetDisplayMode(int32_t mode) override { ChangeDisplayMode(mode); }
     bool OpenWindow(uint32_t width, uint32_t height, int32_t x, int32_t y, uint32_t displayFlags) override {
