@@ -39,8 +39,8 @@ public:
     // wait passes went by); the focus lost while 3 frames were decoded, idle
     // passes 0..39; the sound still playing out for 3 passes after a movie's
     // end; the window taken away once 2 frames were decoded.
-    explicit Host(const std::string& spec) {
-        std::istringstream in(spec);
+    explicit Host(const std::string& script) {
+        std::istringstream in(script);
         for (std::string item; in >> item;) {
             const std::string key = item.substr(0, item.find('=')), value = item.substr(key.size() + (key.size() < item.size()));
             if (std::array<uint32_t, 3> k{}; key == "key" && std::sscanf(value.c_str(), "%u@%u+%u", &k[0], &k[1], &k[2]) >= 2) keys_.push_back(k);
@@ -157,7 +157,7 @@ private:
 };
 
 struct Case {
-    const char *why, *switches, *names, *spec;
+    const char *why, *switches, *names, *script;
     const char* kinds;  // the event kinds compared: token prefixes
     const char* events;
 };
@@ -214,7 +214,7 @@ TEST_P(Loop, PlaysAsTheSwitchesAndKeysSay) {
     ASSERT_TRUE(ParseSwitches(&switches[0])) << c.switches;
     std::string got, kind;
     {
-        Host host(c.spec);
+        Host host(c.script);
         ASSERT_NO_THROW(RunPlayback(c.names, host));
         for (const std::string& e : host.log)
             for (std::istringstream kinds(c.kinds); kinds >> kind;)
