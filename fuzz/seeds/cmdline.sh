@@ -1,6 +1,6 @@
 #!/bin/bash
 # Seeds for fuzz_cmdline: a length byte for the self-play text, the text,
-# then the command line.
+# then the command line (its lines also the native player's arguments).
 set -e
 dir=${1:?corpus directory}
 mkdir -p "$dir"
@@ -14,3 +14,4 @@ seed selfplay_args ':94720 /X10 /S' '/L2 /X20 other.qvl'
 seed parent "" '/#1234 /V385 /I4 /A2 dir.d\clip , x'
 seed bad "" '/X10 /X20 a'
 seed quotes "" '"unclosed name /Q /@ /Z /R258'
+seed native "" $'--scale=2\n--smooth\n--loop\n3\n--tracks=0,1\n--offset=4096\nmovie.qvl'
