@@ -183,11 +183,6 @@ check_box() {
   else echo "FAIL ($1): title [$2] owner [$3]; got:"; tr '\r' '~' < "$1" 2>&1 | sed 's/^/  /'; fail=1; fi
 }
 
-# The usage box's title and a pattern of its text: usage.txt's lines joined
-# by CR LF, the first blank dropped, all literal.
-USAGE_TITLE=$(head -1 "$(dirname "${BASH_SOURCE[0]}")/usage.txt")
-USAGE=$(awk 'NR > 1 { printf("%s\\Q%s\\E", (NR > 2 ? "\\r\\n" : ""), (NR > 2 ? $0 : substr($0, 2))) }' "$(dirname "${BASH_SOURCE[0]}")/usage.txt")
-
 # work_in NAME: works in a new folder, removed (and Wine stopped) on exit.
 work_in() {
   WORK=$(mktemp -d "${TMPDIR:-/tmp}/quarvel-$1.XXXXXX") && trap 'wine_env_stop; rm -rf "$WORK"' EXIT && cd "$WORK" || exit 1

@@ -13,6 +13,8 @@
 //   probe kernels | decode DIR       the blitter kernels against the plain
 //       ones, the conformance movies decoded, as a Windows program
 //   probe exports | fullscreen | mode | keys   probe_exports.cpp, probe_inside.cpp
+//   probe texts      the player's usage title, banner and usage text, as
+//       lines (what its boxes and messages must show whole)
 // Self-checking subcommands print "FAIL ..." per failed check, then a verdict.
 #include "tests/win32/probe.h"
 
@@ -23,6 +25,10 @@
 #include <cstring>
 #include <vector>
 
+#include <fcntl.h>
+#include <io.h>
+
+#include "player/cmdline.h"
 #include "tests/blit/checkblit.h"
 #include "tests/video/conformance_check.h"
 
@@ -261,13 +267,18 @@ void Pump(DWORD ms) {
     } while (GetTickCount() - start < ms);
 }
 
+int Texts(int, char**) {
+    _setmode(_fileno(stdout), _O_BINARY);  // the texts' own CR LF, nothing added
+    return std::printf("%s\n%s\n%s\n", kUsageTitle, kBannerText, kUsageText) < 0;
+}
+
 int main(int argc, char** argv) {
     const struct { const char* name; int (*run)(int, char**); int minArgs; } commands[] = {
         {"boxes", Boxes, 2},     {"watch", Watch, 2},         {"window", WindowActions, 1},      {"parent", Parent, 5},
         {"kernels", Kernels, 1}, {"decode", Decode, 2},       {"exports", ExportsMain, 2},       {"fullscreen", FullScreenMain, 1},
-        {"mode", DisplayModeMain, 1}, {"keys", KeysMain, 1}};
+        {"mode", DisplayModeMain, 1}, {"keys", KeysMain, 1}, {"texts", Texts, 1}};
     for (const auto& c : commands)
         if (argc > 1 && !std::strcmp(argv[1], c.name) && argc - 1 >= c.minArgs) return c.run(argc - 1, argv + 1);
-    std::fprintf(stderr, "usage: probe boxes|watch|window|parent|kernels|decode|exports|fullscreen|mode|keys ARGS\n");
+    std::fprintf(stderr, "usage: probe boxes|watch|window|parent|kernels|decode|exports|fullscreen|mode|keys|texts ARGS\n");
     return 2;
 }

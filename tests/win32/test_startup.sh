@@ -30,8 +30,6 @@ set -u
 source "$QUARVEL_ROOT/scripts/wine_env.sh"
 source "$(dirname "$0")/play_helpers.sh"
 need_tools
-BANNER='QuarvPlay - V3.1r  Copyright (c) 2026 Quarvel developers'
-BANNER_LINE="copydata dwData=4660 cbData=$(( ${#BANNER} + 16 )) text=$BANNER tail=zero"
 
 obj=$(find "$QUARVEL_WIN32_BIN/.." -path '*quarvplay.dir*' -name 'image_repair_win32.cpp.obj' | head -1)
 relocs=$(x86_64-w64-mingw32-objdump -r "$obj" | awk '/^RELOCATION RECORDS FOR \[/ {code = ($4 ~ /^\[\.text/)} code && NF == 3 && $1 ~ /^[0-9a-f]+$/')
@@ -45,6 +43,12 @@ check "its text empty" 0 "$(tail -c +$((offset + 9)) "$PLAYER" | head -c 216 | t
 wine_env_start 640x480x16
 trap wine_env_stop EXIT
 cd "$WINE_ENV_DIR" || exit 1
+# The player's own usage title, banner and usage text (lines joined by CR
+# LF); the usage box's pattern: its lines literal, the first blank dropped.
+texts=$(wine "$PROBE" texts | tr -d '\r')
+USAGE_TITLE=$(sed -n 1p <<<"$texts") BANNER=$(sed -n 2p <<<"$texts")
+USAGE=$(sed -n '3,$p' <<<"$texts" | awk '{ printf("%s\\Q%s\\E", (NR > 1 ? "\\r\\n" : ""), (NR > 1 ? $0 : substr($0, 2))) }')
+BANNER_LINE="copydata dwData=4660 cbData=$(( ${#BANNER} + 16 )) text=$BANNER tail=zero"
 cp "$PLAYER" asdll.exe  # IMAGE_FILE_DLL set in the file header's flags
 lfanew=$(od -An -tu4 -j60 -N4 "$PLAYER" | tr -d ' ')
 flags=$(( $(od -An -tu2 -j$((lfanew + 22)) -N2 "$PLAYER" | tr -d ' ') | 0x2000 ))
