@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "blit/kernels.h"
+#include "blit/smooth_row.h"
 
 namespace {
 
@@ -154,15 +155,7 @@ DECL_SMOOTH8_FN(Smooth8_avx2) {
             Store16(top + 2 * x, _mm256_castsi256_si128(both));
             Store16(bottom + 2 * x, _mm256_extracti128_si256(both, 1));
         }
-        uint32_t l = x ? src[x - 1] : src[0];
-        for (; x < width; ++x) {
-            const uint32_t c = src[x], u = up[x];
-            top[2 * x] = smoothTable[l * 256 + u];
-            top[2 * x + 1] = smoothTable[c * 256 + u];
-            bottom[2 * x] = smoothTable[c * 256 + l];
-            bottom[2 * x + 1] = static_cast<uint8_t>(c);
-            l = c;
-        }
+        SmoothRow8(top, bottom, src, up, x, width, smoothTable);
         up = src;
         src += srcPitch;
         dst += 2 * dstPitch;
@@ -194,15 +187,7 @@ DECL_SMOOTH16_FN(Smooth16_avx2) {
             Store(top + 4 * x, _mm256_or_si256(_mm256_and_si256(lu, low), _mm256_slli_epi32(cu, 16)));
             Store(bottom + 4 * x, _mm256_or_si256(_mm256_and_si256(cl, low), _mm256_slli_epi32(cc, 16)));
         }
-        uint32_t l = x ? src[x - 1] : src[0];
-        for (; x < width; ++x) {
-            const uint32_t c = src[x], u = up[x];
-            const uint32_t upper = smoothTable[l * 256 + u] | static_cast<uint32_t>(smoothTable[c * 256 + u]) << 16;
-            const uint32_t lower = smoothTable[c * 256 + l] | static_cast<uint32_t>(smoothTable[c * 257]) << 16;
-            std::memcpy(top + 4 * x, &upper, 4);
-            std::memcpy(bottom + 4 * x, &lower, 4);
-            l = c;
-        }
+        SmoothRow16(top, bottom, src, up, x, width, smoothTable);
         up = src;
         src += srcPitch;
         dst += 2 * dstPitch;

@@ -5,6 +5,7 @@
 
 #include "blit/kernels.h"
 #include "blit/pixel_io.h"
+#include "blit/smooth_row.h"
 #include "common/color_table16.h"
 
 using namespace blit_io;
@@ -100,26 +101,13 @@ DECL_BLIT16_FN(Interlace16_plain) {
     }
 }
 
-// Smoothing: each source pixel c becomes a 2x2 block
-//     T(l, u)  T(c, u)
-//     T(c, l)  c
-// with l the left and u the upper neighbour; a missing neighbour (column 0,
-// the rectangle's first row) is c itself, so nothing outside the rectangle
-// is read.
+// Smoothing (the rule in smooth_row.h), a row at a time.
 DECL_SMOOTH8_FN(Smooth8_plain) {
     const uint8_t* up = src;
     for (int y = 0; y < height; ++y) {
         uint8_t* top = dst;
         uint8_t* bottom = dst + dstPitch;
-        uint32_t l = src[0];
-        for (int x = 0; x < width; ++x) {
-            const uint32_t c = src[x], u = up[x];
-            top[2 * x] = smoothTable[l * 256 + u];
-            top[2 * x + 1] = smoothTable[c * 256 + u];
-            bottom[2 * x] = smoothTable[c * 256 + l];
-            bottom[2 * x + 1] = static_cast<uint8_t>(c);
-            l = c;
-        }
+        SmoothRow8(top, bottom, src, up, 0, width, smoothTable);
         up = src;
         src += srcPitch;
         dst += 2 * dstPitch;
@@ -131,13 +119,7 @@ DECL_SMOOTH16_FN(Smooth16_plain) {
     for (int y = 0; y < height; ++y) {
         uint8_t* top = dst;
         uint8_t* bottom = dst + dstPitch;
-        uint32_t l = src[0];
-        for (int x = 0; x < width; ++x) {
-            const uint32_t c = src[x], u = up[x];
-            Store32(top + 4 * x, smoothTable[l * 256 + u] | static_cast<uint32_t>(smoothTable[c * 256 + u]) << 16);
-            Store32(bottom + 4 * x, smoothTable[c * 256 + l] | static_cast<uint32_t>(smoothTable[c * 257]) << 16);
-            l = c;
-        }
+        SmoothRow16(top, bottom, src, up, 0, width, smoothTable);
         up = src;
         src += srcPitch;
         dst += 2 * dstPitch;

@@ -119,17 +119,26 @@ void ReadMainTree(FieldReader& r, MainTree& t, const uint32_t esc[3], const Byte
 
 bool IsInteriorFirstForm(uint32_t node) { return (node & 0xFFFF) == 0; }
 
+// Where index i's bits (the first stream bit lowest) lead from the root, at
+// most B of them: the node reached, and in *bits how many were taken.
+uint32_t WalkIndex(const uint32_t* nodes, uint32_t count, uint32_t i, uint32_t B, uint32_t* bits) {
+    uint32_t loc = 0;
+    *bits = 0;
+    while (*bits < B && IsInteriorFirstForm(nodes[loc])) {
+        const uint32_t next = (i >> *bits) & 1 ? loc + (nodes[loc] >> 16) * 2 : loc + 1;
+        ++*bits;
+        if (next >= count) break;
+        loc = next;
+    }
+    return loc;
+}
+
 void BuildLookup(DecodeTables* tables, int tree, uint32_t arrayOffset, const uint32_t* nodes, uint32_t count) {
     const uint32_t B = kLookupBits[tree];
     uint32_t* lookup = tables->Lookup(tree);
     for (uint32_t i = 0; i < (1u << B); ++i) {
-        uint32_t loc = 0, bits = 0;
-        while (bits < B && IsInteriorFirstForm(nodes[loc])) {
-            uint32_t next = (i >> bits) & 1 ? loc + (nodes[loc] >> 16) * 2 : loc + 1;
-            ++bits;
-            if (next >= count) break;
-            loc = next;
-        }
+        uint32_t bits;
+        const uint32_t loc = WalkIndex(nodes, count, i, B, &bits);
         lookup[i] = (arrayOffset + loc * 4) << 8 | bits;
     }
 }
@@ -140,13 +149,8 @@ void BuildFast(DecodeTables* tables, int tree, const uint32_t* nodes, uint32_t c
     const uint32_t B = kFastBits[tree];
     uint32_t* fast = tables->Fast(tree);
     for (uint32_t i = 0; i < (1u << B); ++i) {
-        uint32_t loc = 0, bits = 0;
-        while (bits < B && IsInteriorFirstForm(nodes[loc])) {
-            uint32_t next = (i >> bits) & 1 ? loc + (nodes[loc] >> 16) * 2 : loc + 1;
-            ++bits;
-            if (next >= count) break;
-            loc = next;
-        }
+        uint32_t bits;
+        const uint32_t loc = WalkIndex(nodes, count, i, B, &bits);
         if (IsInteriorFirstForm(nodes[loc])) {
             fast[i] = kFastSlow;
             continue;
